@@ -1,0 +1,27 @@
+// Running the system tools (netsh, powershell, sc, ping, the TAP installer)
+// hidden, with their exit code and output as the callers read them.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tarvo {
+
+struct CommandOutput {
+    std::int32_t code = 0;  // exit code; -1 when the child could not be run
+    std::string text;       // stdout then stderr, lossy UTF-8; or the error text
+};
+
+CommandOutput run_hidden(std::string_view program, const std::vector<std::string>& args);
+
+// The same, with the child's current folder set to `working_dir`.
+CommandOutput run_hidden_in(std::string_view program, const std::vector<std::string>& args,
+                            const std::filesystem::path& working_dir);
+
+// Bytes as UTF-8 with every invalid sequence replaced by U+FFFD.
+std::string decode_utf8_lossy(std::string_view bytes);
+
+}  // namespace tarvo

@@ -1,0 +1,30 @@
+// Runs a program as a hidden child process and collects what it printed.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/os_error.h"
+#include "util/expected.h"
+
+namespace tarvo::platform {
+
+struct ProcessOutput {
+    std::int32_t exit_code = 0;  // the 32 bits of the exit status, as signed
+    std::string stdout_bytes;    // raw bytes, in the order the child wrote them
+    std::string stderr_bytes;
+};
+
+// Starts `program` (a bare tool name is looked up the way the system finds its
+// tools; otherwise a path) with `args`, no console window, standard input the
+// null device, both output pipes drained while the child runs; waits for it.
+// `working_dir`, when given, is the child's current folder.
+Expected<ProcessOutput, OsError> run_process_hidden(
+    std::string_view program, const std::vector<std::string>& args,
+    const std::optional<std::filesystem::path>& working_dir = std::nullopt);
+
+}  // namespace tarvo::platform
