@@ -8,6 +8,11 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/os_error.h"
+#include "platform/process.h"
+#include "platform/utf8.h"
+#include "util/expected.h"
+
 namespace tarvo {
 
 struct CommandOutput {
@@ -22,6 +27,10 @@ CommandOutput run_hidden_in(std::string_view program, const std::vector<std::str
                             const std::filesystem::path& working_dir);
 
 // Bytes as UTF-8 with every invalid sequence replaced by U+FFFD.
-std::string decode_utf8_lossy(std::string_view bytes);
+using platform::decode_utf8_lossy;
+
+// What a caller sees of a child run: -1 and the error's text when it could not
+// be run, else its exit code and standard output followed by standard error.
+CommandOutput command_output_from(const Expected<platform::ProcessOutput, platform::OsError>& result);
 
 }  // namespace tarvo

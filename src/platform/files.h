@@ -16,4 +16,8 @@ Status<OsError> create_directories(const std::filesystem::path& folder);
 // system allows it (same folder).
 Status<OsError> replace_file(const std::filesystem::path& from, const std::filesystem::path& to);
 
+// Lets the file be run as a program. Windows decides that by the file name, so
+// there this does nothing; POSIX sets the run bits.
+Status<OsError> make_executable(const std::filesystem::path& file);
+
 }  // namespace tarvo::platform

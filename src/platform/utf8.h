@@ -1,0 +1,16 @@
+// UTF-8 checks shared by every platform: the client keeps all its texts in
+// UTF-8 and shows bytes from the outside world with invalid parts replaced.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace tarvo::platform {
+
+// True when `bytes` is well-formed UTF-8 (no overlong forms, no surrogates).
+bool is_valid_utf8(std::string_view bytes);
+
+// Bytes as UTF-8 with every maximal ill-formed subpart replaced by one U+FFFD.
+std::string decode_utf8_lossy(std::string_view bytes);
+
+}  // namespace tarvo::platform
