@@ -1,0 +1,74 @@
+#include "main/app_state.h"
+
+#include <ctime>
+#include <mutex>
+
+#include "main/access_code_interim.h"
+#include "orchestrator/endpoint.h"
+
+namespace tarvo {
+
+namespace {
+
+// std::localtime shares one buffer per process; the mutex keeps our calls apart.
+std::string local_time_text() {
+    static std::mutex clock_mutex;
+    const std::time_t now = std::time(nullptr);
+    char text[16] = {};
+    std::lock_guard<std::mutex> hold(clock_mutex);
+    if (const std::tm* local = std::localtime(&now)) std::strftime(text, sizeof text, "%H:%M:%S", local);
+    return text;
+}
+
+}  // namespace
+
+Color log_level_color(LogLevel level) {
+    switch (level) {
+        case LogLevel::plain: return kLightGrey;
+        case LogLevel::neutral: return kMutedGrey;
+        case LogLevel::progress: return kCyan;
+        case LogLevel::success: return kGreen;
+        case LogLevel::warning: return kAmber;
+        case LogLevel::error: return kRed;
+    }
+    return kLightGrey;
+}
+
+std::string_view status_badge(const StatusCard& card) {
+    if (card.online) return "ONLINE";
+    if (card.standby) return "STANDBY";
+    return "OFFLINE";
+}
+
+StatusCard clone_status_card(const StatusCard& card) { return StatusCard{card.title, card.text, card.online, card.standby}; }
+
+AppState::AppState(ClientConfig initial_config)
+    : config(std::move(initial_config)),
+      orchestrator_card{"Orkiestrator " + std::string(orchestrator_host()), "Sprawdzanie...", false, false} {}
+
+AppState::~AppState() {
+    close_wg_engine(wg);
+    stop_l2_bridge(bridge, true);
+}
+
+void push_log(AppState& state, std::string message, LogLevel level) {
+    state.log.push_back(LogEntry{local_time_text(), std::move(message), level});
+    if (state.log.size() > kLogLimit)
+        state.log.erase(state.log.begin(), state.log.begin() + static_cast<std::ptrdiff_t>(kLogTrimBlock));
+}
+
+void push_log_str(AppState& state, std::string_view message, LogLevel level) {
+    push_log(state, std::string(message), level);
+}
+
+std::shared_ptr<SharedState> create_shared_state(ClientConfig config) {
+    if (!config.DeviceCode.empty()) config.DeviceCode = normalize_access_code(config.DeviceCode);
+    auto shared = std::make_shared<SharedState>(std::move(config));
+    {
+        auto state = shared->lock();
+        push_log_str(*state, "Sprawdzanie łączności ze stacją Orkiestratora SD-WAN...", LogLevel::neutral);
+    }
+    return shared;
+}
+
+}  // namespace tarvo

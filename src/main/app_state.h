@@ -1,0 +1,140 @@
+// The one record every thread of the client shares, its status cards and its
+// event log. The record is reachable only through its lock (SharedState).
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "main/client_config.h"
+#include "main/tunnel_holders.h"
+#include "orchestrator/records.h"
+
+namespace tarvo {
+
+struct Color {
+    std::uint8_t r = 0, g = 0, b = 0, a = 255;
+    friend bool operator==(Color, Color) = default;
+};
+
+// The system's palette.
+inline constexpr Color kSlate{100, 116, 139, 255};  // stopped; every log time stamp
+inline constexpr Color kCyan{6, 182, 212, 255};     // waiting, progress
+inline constexpr Color kGreen{16, 185, 129, 255};   // connected, success
+inline constexpr Color kAmber{245, 158, 11, 255};   // layer 3 forced, warning
+inline constexpr Color kRed{239, 68, 68, 255};      // service pass refused, error
+inline constexpr Color kLightGrey{203, 213, 225, 255};
+inline constexpr Color kMutedGrey{148, 163, 184, 255};
+
+enum class LogLevel : std::uint8_t {
+    plain = 0,  // defined, never used
+    neutral = 1,
+    progress = 2,
+    success = 3,
+    warning = 4,
+    error = 5,
+};
+
+// The colour of a log row's message.
+Color log_level_color(LogLevel level);
+
+struct StatusCard {
+    std::string title;
+    std::string text;
+    bool online = false;
+    bool standby = false;
+};
+
+// "ONLINE", else "STANDBY", else "OFFLINE".
+std::string_view status_badge(const StatusCard& card);
+
+StatusCard clone_status_card(const StatusCard& card);
+
+struct LogEntry {
+    std::string time;  // local "%H:%M:%S"
+    std::string text;
+    LogLevel level = LogLevel::neutral;
+};
+
+inline constexpr std::size_t kLogLimit = 500;
+inline constexpr std::size_t kLogTrimBlock = 100;
+
+struct AppState {
+    // `config` is taken as given; create_shared_state normalises its code.
+    explicit AppState(ClientConfig initial_config);
+    AppState(const AppState&) = delete;
+    AppState& operator=(const AppState&) = delete;
+    // The engine is closed before the bridge is stopped (with reset).
+    ~AppState();
+
+    ClientConfig config;
+    std::optional<BootstrapResult> last_result;
+    std::string last_topology_signature;
+    std::string headline = "Tunel wyłączony (Tryb oczekiwania)";
+    std::string detail = "Kliknij WŁĄCZ TUNEL, aby połączyć laptopa z koncentratorem SD-WAN";
+    std::string status_label = "WYŁĄCZONY";
+    StatusCard orchestrator_card;
+    StatusCard tunnel_card{"Tunel L3 VPN", "WireGuard Kernel", false, false};
+    StatusCard bridge_card{"Mostek L2 (EoIP)", "TAP w trybie IDLE", false, false};
+    std::string rx_rate_text = "0 B/s";
+    std::string rx_total_text = "Suma: 0 B";
+    std::string tx_rate_text = "0 B/s";
+    std::string tx_total_text = "Suma: 0 B";
+    std::vector<LogEntry> log;
+    WgEngine wg;
+    L2Bridge bridge;
+    std::optional<std::chrono::steady_clock::time_point> last_sample_at;
+    std::uint64_t rx_total = 0;
+    std::uint64_t tx_total = 0;
+    std::uint64_t prev_rx_total = 0;
+    std::uint64_t prev_tx_total = 0;
+    Color accent_color = kSlate;
+    bool power_on = false;
+    bool connecting = false;
+    bool disconnecting = false;
+    bool wg_running = false;
+    bool l2_running = false;
+    bool status_logged = false;
+    bool last_project_enabled = true;
+};
+
+// Appends one entry stamped with the local time; a log that reaches 501
+// entries loses its oldest 100. The caller holds the lock.
+void push_log(AppState& state, std::string message, LogLevel level);
+void push_log_str(AppState& state, std::string_view message, LogLevel level);
+
+// The record behind its one lock. Nothing reaches a field without holding it.
+class SharedState {
+public:
+    class Guard {
+    public:
+        AppState& operator*() const { return *state_; }
+        AppState* operator->() const { return state_; }
+
+    private:
+        friend class SharedState;
+        Guard(std::mutex& mutex, AppState& state) : lock_(mutex), state_(&state) {}
+        std::unique_lock<std::mutex> lock_;
+        AppState* state_;
+    };
+
+    explicit SharedState(ClientConfig config) : state_(std::move(config)) {}
+
+    // Not re-entrant: a thread that holds a Guard must not call lock() again.
+    [[nodiscard]] Guard lock() { return Guard(mutex_, state_); }
+
+private:
+    std::mutex mutex_;
+    AppState state_;
+};
+
+// Builds the shared record for the window: a non-empty code is replaced by its
+// normalised form (in memory only), and the start line is logged first.
+std::shared_ptr<SharedState> create_shared_state(ClientConfig config);
+
+}  // namespace tarvo

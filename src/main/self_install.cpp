@@ -1,0 +1,66 @@
+#include "main/self_install.h"
+
+#include "drivers/hidden_command.h"
+#include "platform/files.h"
+#include "platform/paths.h"
+
+namespace tarvo {
+
+namespace {
+
+bool copy_over(const std::filesystem::path& from, const std::filesystem::path& to) {
+    std::error_code ec;
+    std::filesystem::copy_file(from, to, std::filesystem::copy_options::overwrite_existing, ec);
+    return !ec;
+}
+
+}  // namespace
+
+InstallLocations install_locations() { return {platform::host_path("C:\\ProgramData\\TARVO")}; }
+
+void install_program_copy(const std::filesystem::path& running, const InstallLocations& where) {
+    const auto copy = where.program_copy();
+    // Component by component, so redundant separators do not make a difference.
+    if (running.lexically_normal() == copy.lexically_normal()) return;
+    std::error_code ec;
+    std::filesystem::remove(where.old_copy(), ec);
+    if (copy_over(running, copy)) return;
+    // Windows refuses to overwrite a running program file but lets it be moved.
+    (void)platform::replace_file(copy, where.old_copy());
+    (void)copy_over(running, copy);
+}
+
+std::string double_apostrophes(std::string_view text) {
+    std::string out;
+    for (char c : text) {
+        out.push_back(c);
+        if (c == '\'') out.push_back('\'');
+    }
+    return out;
+}
+
+std::string shortcut_script(std::string_view target, std::string_view working_folder) {
+    std::string script =
+        "$d = [Environment]::GetFolderPath('Desktop'); if ($d) { $lnk = Join-Path $d 'Tarvo Client.lnk'; "
+        "$ws = New-Object -ComObject WScript.Shell; $sc = $ws.CreateShortcut($lnk); $sc.TargetPath = '";
+    script += target;
+    script += "'; $sc.WorkingDirectory = '";
+    script += working_folder;
+    script += "'; $sc.IconLocation = '";
+    script += target;
+    script += ",0'; $sc.Description = 'Tarvo Enterprise Client (C++ Native L2/L3)'; $sc.Save() }";
+    return script;
+}
+
+std::string shortcut_script_for(const std::filesystem::path& running, const InstallLocations& where) {
+    std::error_code ec;
+    const auto target = std::filesystem::exists(where.program_copy(), ec) ? where.program_copy() : running;
+    return shortcut_script(double_apostrophes(platform::path_text(target)),
+                           double_apostrophes(platform::path_text(where.program_data)));
+}
+
+void create_desktop_shortcut(const std::filesystem::path& running, const InstallLocations& where) {
+    (void)run_hidden("powershell", {"-NoProfile", "-Command", shortcut_script_for(running, where)});
+}
+
+}  // namespace tarvo

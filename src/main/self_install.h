@@ -1,0 +1,37 @@
+// The program's own copy under the program-data folder and its desktop
+// shortcut, both re-made at every start.
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <string_view>
+
+namespace tarvo {
+
+struct InstallLocations {
+    std::filesystem::path program_data;  // C:\ProgramData\TARVO
+    std::filesystem::path program_copy() const { return program_data / "TarvoClient.exe"; }
+    std::filesystem::path old_copy() const { return program_data / "TarvoClient.old.exe"; }
+};
+
+InstallLocations install_locations();
+
+// Copies the running program to the installed copy unless it is that file; a
+// copy that cannot be replaced is moved aside as TarvoClient.old.exe first.
+// Errors are ignored.
+void install_program_copy(const std::filesystem::path& running, const InstallLocations& where);
+
+// The one-line PowerShell script that (re)creates "Tarvo Client.lnk" on the
+// desktop; `target` and `working_folder` are path texts, apostrophes doubled.
+std::string shortcut_script(std::string_view target, std::string_view working_folder);
+
+// Doubles every apostrophe, for a single-quoted PowerShell string.
+std::string double_apostrophes(std::string_view text);
+
+// The script for the installed copy when it exists, else for `running`.
+std::string shortcut_script_for(const std::filesystem::path& running, const InstallLocations& where);
+
+// Runs the shortcut script through a hidden powershell; the result is ignored.
+void create_desktop_shortcut(const std::filesystem::path& running, const InstallLocations& where);
+
+}  // namespace tarvo

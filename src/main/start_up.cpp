@@ -1,0 +1,25 @@
+#include "main/start_up.h"
+
+#include "drivers/embedded_files.h"
+#include "main/self_install.h"
+#include "platform/paths.h"
+
+namespace tarvo {
+
+StartupResult run_start_up(const std::vector<std::string>& args) {
+    StartupResult result;
+    result.config = load_client_config();
+    result.options = apply_command_line(args, result.config, [](const ClientConfig& c) { save_client_config(c); });
+
+    (void)extract_embedded_files();
+    (void)extract_embedded_files();
+
+    if (const auto running = platform::own_executable_path()) {
+        const InstallLocations where = install_locations();
+        install_program_copy(*running, where);
+        create_desktop_shortcut(*running, where);
+    }
+    return result;
+}
+
+}  // namespace tarvo

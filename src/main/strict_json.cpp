@@ -1,0 +1,171 @@
+#include "main/strict_json.h"
+
+namespace tarvo {
+
+namespace {
+
+bool is_digit(char c) { return c >= '0' && c <= '9'; }
+
+void append_utf8(std::string& out, unsigned cp) {
+    if (cp < 0x80) {
+        out.push_back(static_cast<char>(cp));
+    } else if (cp < 0x800) {
+        out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
+        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    } else if (cp < 0x10000) {
+        out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
+        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    } else {
+        out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
+        out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    }
+}
+
+}  // namespace
+
+void StrictJsonReader::skip_whitespace() {
+    while (pos_ < text_.size()) {
+        const char c = text_[pos_];
+        if (c != ' ' && c != '\t' && c != '\n' && c != '\r') break;
+        ++pos_;
+    }
+}
+
+char StrictJsonReader::peek() {
+    skip_whitespace();
+    return pos_ < text_.size() ? text_[pos_] : '\0';
+}
+
+bool StrictJsonReader::consume(char c) {
+    if (peek() != c || pos_ >= text_.size()) return false;
+    ++pos_;
+    return true;
+}
+
+bool StrictJsonReader::at_end() {
+    skip_whitespace();
+    return pos_ == text_.size();
+}
+
+std::optional<unsigned> StrictJsonReader::read_hex4() {
+    if (text_.size() - pos_ < 4) return std::nullopt;
+    unsigned value = 0;
+    for (int k = 0; k < 4; ++k) {
+        const char c = text_[pos_++];
+        value <<= 4;
+        if (c >= '0' && c <= '9') value |= static_cast<unsigned>(c - '0');
+        else if (c >= 'a' && c <= 'f') value |= static_cast<unsigned>(c - 'a' + 10);
+        else if (c >= 'A' && c <= 'F') value |= static_cast<unsigned>(c - 'A' + 10);
+        else return std::nullopt;
+    }
+    return value;
+}
+
+std::optional<std::string> StrictJsonReader::read_string() {
+    if (!consume('"')) return std::nullopt;
+    std::string out;
+    while (pos_ < text_.size()) {
+        const char c = text_[pos_++];
+        if (c == '"') return out;
+        if (static_cast<unsigned char>(c) < 0x20) return std::nullopt;  // raw control character
+        if (c != '\\') {
+            out.push_back(c);  // the whole text was checked to be UTF-8 beforehand
+            continue;
+        }
+        if (pos_ >= text_.size()) return std::nullopt;
+        switch (text_[pos_++]) {
+            case '"': out.push_back('"'); break;
+            case '\\': out.push_back('\\'); break;
+            case '/': out.push_back('/'); break;
+            case 'b': out.push_back('\b'); break;
+            case 'f': out.push_back('\f'); break;
+            case 'n': out.push_back('\n'); break;
+            case 'r': out.push_back('\r'); break;
+            case 't': out.push_back('\t'); break;
+            case 'u': {
+                auto unit = read_hex4();
+                if (!unit) return std::nullopt;
+                unsigned cp = *unit;
+                if (cp >= 0xDC00 && cp <= 0xDFFF) return std::nullopt;  // lone trailing surrogate
+                if (cp >= 0xD800 && cp <= 0xDBFF) {
+                    if (text_.substr(pos_, 2) != "\\u") return std::nullopt;
+                    pos_ += 2;
+                    auto low = read_hex4();
+                    if (!low || *low < 0xDC00 || *low > 0xDFFF) return std::nullopt;
+                    cp = 0x10000 + ((cp - 0xD800) << 10) + (*low - 0xDC00);
+                }
+                append_utf8(out, cp);
+                break;
+            }
+            default: return std::nullopt;
+        }
+    }
+    return std::nullopt;  // unterminated
+}
+
+bool StrictJsonReader::read_literal(std::string_view word) {
+    skip_whitespace();
+    if (text_.substr(pos_, word.size()) != word) return false;
+    pos_ += word.size();
+    return true;
+}
+
+std::optional<bool> StrictJsonReader::read_bool() {
+    if (peek() == 't') return read_literal("true") ? std::optional<bool>(true) : std::nullopt;
+    if (peek() == 'f') return read_literal("false") ? std::optional<bool>(false) : std::nullopt;
+    return std::nullopt;
+}
+
+bool StrictJsonReader::skip_number() {
+    skip_whitespace();
+    auto next_is_digit = [&] { return pos_ < text_.size() && is_digit(text_[pos_]); };
+    if (pos_ < text_.size() && text_[pos_] == '-') ++pos_;
+    if (!next_is_digit()) return false;
+    if (text_[pos_] == '0') ++pos_;
+    else while (next_is_digit()) ++pos_;
+    if (pos_ < text_.size() && text_[pos_] == '.') {
+        ++pos_;
+        if (!next_is_digit()) return false;
+        while (next_is_digit()) ++pos_;
+    }
+    if (pos_ < text_.size() && (text_[pos_] == 'e' || text_[pos_] == 'E')) {
+        ++pos_;
+        if (pos_ < text_.size() && (text_[pos_] == '+' || text_[pos_] == '-')) ++pos_;
+        if (!next_is_digit()) return false;
+        while (next_is_digit()) ++pos_;
+    }
+    return true;
+}
+
+bool StrictJsonReader::skip_value(int depth) {
+    switch (peek()) {
+        case '"': return read_string().has_value();
+        case 't': return read_literal("true");
+        case 'f': return read_literal("false");
+        case 'n': return read_literal("null");
+        case '[': {
+            if (depth + 1 > kMaxDepth) return false;
+            consume('[');
+            if (consume(']')) return true;
+            do {
+                if (!skip_value(depth + 1)) return false;
+            } while (consume(','));
+            return consume(']');
+        }
+        case '{': {
+            if (depth + 1 > kMaxDepth) return false;
+            consume('{');
+            if (consume('}')) return true;
+            do {
+                if (peek() != '"' || !read_string() || !consume(':') || !skip_value(depth + 1)) return false;
+            } while (consume(','));
+            return consume('}');
+        }
+        default: return skip_number();
+    }
+}
+
+}  // namespace tarvo
