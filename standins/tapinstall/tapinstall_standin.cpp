@@ -1,2 +1,12 @@
-// Placeholder until the installer stand-in records and applies its command.
-int main() { return 0; }
+// The TAP installer stand-in: records its call (the same log as the Windows
+// tool stand-ins) and reports success.
+#include <string>
+#include <vector>
+
+#include "call_log.h"
+
+int main(int argc, char** argv) {
+    std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
+    tarvo::standins::record_call("tapinstall.exe", args);
+    return 0;
+}

@@ -1,0 +1,59 @@
+#include "call_log.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstdlib>
+
+namespace tarvo::standins {
+
+namespace {
+
+void append_json_string(std::string& out, const std::string& text) {
+    static constexpr char kHex[] = "0123456789abcdef";
+    out.push_back('"');
+    for (char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (c == '"' || c == '\\') {
+            out.push_back('\\');
+            out.push_back(c);
+        } else if (byte < 0x20) {
+            out += "\\u00";
+            out.push_back(kHex[byte >> 4]);
+            out.push_back(kHex[byte & 0xF]);
+        } else {
+            out.push_back(c);
+        }
+    }
+    out.push_back('"');
+}
+
+}  // namespace
+
+std::string call_log_path() {
+    const char* root = std::getenv("TARVO_HOST_ROOT");
+    return std::string(root && *root ? root : "/var/lib/tarvo-host") + "/tarvo-standin.log";
+}
+
+std::string call_log_line(const std::string& tool, const std::vector<std::string>& args) {
+    std::string line = "{\"tool\": ";
+    append_json_string(line, tool);
+    line += ", \"args\": [";
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        if (i) line += ", ";
+        append_json_string(line, args[i]);
+    }
+    line += "]}\n";
+    return line;
+}
+
+bool record_call(const std::string& tool, const std::vector<std::string>& args) {
+    const std::string line = call_log_line(tool, args);
+    const int fd = ::open(call_log_path().c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    if (fd < 0) return false;
+    const bool written = ::write(fd, line.data(), line.size()) == static_cast<ssize_t>(line.size());
+    ::close(fd);
+    return written;
+}
+
+}  // namespace tarvo::standins
