@@ -1,7 +1,6 @@
 #include "main/client_config.h"
 
 #include <fstream>
-#include <iterator>
 
 #include "main/strict_json.h"
 #include "platform/files.h"
@@ -125,7 +124,11 @@ std::optional<ClientConfig> parse_client_config(std::string_view text) {
 ClientConfig load_client_config_from(const std::filesystem::path& file) {
     std::ifstream in(file, std::ios::binary);
     if (!in) return ClientConfig{};
-    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    // Stream reads, unlike stream-buffer iterators, turn a read failure (such
+    // as a folder in place of the file) into a state bit instead of throwing.
+    std::string text;
+    char buffer[4096];
+    while (in.read(buffer, sizeof buffer) || in.gcount() > 0) text.append(buffer, static_cast<std::size_t>(in.gcount()));
     if (in.bad()) return ClientConfig{};
     return parse_client_config(text).value_or(ClientConfig{});
 }

@@ -1,0 +1,96 @@
+#include "main/self_install.h"
+
+#include <gtest/gtest.h>
+
+#include "platform/paths.h"
+#include "support/temp_folder.h"
+
+namespace tarvo {
+namespace {
+
+using testing::read_bytes;
+using testing::TempFolder;
+using testing::write_bytes;
+
+struct InstallFixture : ::testing::Test {
+    TempFolder folder;
+    InstallLocations where{folder.path() / "ProgramData" / "TARVO"};
+    std::filesystem::path running = folder.path() / "Downloads" / "TarvoClient.exe";
+
+    void SetUp() override {
+        std::filesystem::create_directories(where.program_data);
+        write_bytes(running, "new program");
+    }
+};
+
+TEST_F(InstallFixture, CopiesTheRunningProgramAndDeletesTheOldCopy) {
+    write_bytes(where.program_copy(), "older program, longer");
+    write_bytes(where.old_copy(), "oldest");
+
+    install_program_copy(running, where);
+
+    EXPECT_EQ(read_bytes(where.program_copy()), "new program");
+    EXPECT_FALSE(std::filesystem::exists(where.old_copy()));
+}
+
+TEST_F(InstallFixture, RunningTheInstalledCopyTouchesNothing) {
+    write_bytes(where.program_copy(), "installed");
+    write_bytes(where.old_copy(), "oldest");
+
+    install_program_copy(where.program_data / "." / "TarvoClient.exe", where);
+
+    EXPECT_EQ(read_bytes(where.program_copy()), "installed");
+    EXPECT_EQ(read_bytes(where.old_copy()), "oldest");
+}
+
+TEST_F(InstallFixture, ACopyThatCannotBeReplacedIsMovedAsideFirst) {
+    // A folder in place of the installed copy refuses to be overwritten, like a
+    // running program file, but can be moved.
+    write_bytes(where.program_copy() / "in-use", "busy");
+
+    install_program_copy(running, where);
+
+    EXPECT_EQ(read_bytes(where.program_copy()), "new program");
+    EXPECT_EQ(read_bytes(where.old_copy() / "in-use"), "busy");
+}
+
+TEST_F(InstallFixture, AMissingProgramFileInstallsNothing) {
+    install_program_copy(folder.path() / "gone.exe", where);
+    EXPECT_FALSE(std::filesystem::exists(where.program_copy()));
+}
+
+TEST(ShortcutScript, IsTheOneLinePowerShellScript) {
+    EXPECT_EQ(shortcut_script("C:\\A\\T.exe", "C:\\ProgramData\\TARVO"),
+              "$d = [Environment]::GetFolderPath('Desktop'); if ($d) { $lnk = Join-Path $d 'Tarvo Client.lnk'; "
+              "$ws = New-Object -ComObject WScript.Shell; $sc = $ws.CreateShortcut($lnk); "
+              "$sc.TargetPath = 'C:\\A\\T.exe'; $sc.WorkingDirectory = 'C:\\ProgramData\\TARVO'; "
+              "$sc.IconLocation = 'C:\\A\\T.exe,0'; $sc.Description = 'Tarvo Enterprise Client (C++ Native L2/L3)'; "
+              "$sc.Save() }");
+}
+
+TEST(DoubleApostrophes, DoublesEveryOne) {
+    EXPECT_EQ(double_apostrophes("O'Brien's ''x"), "O''Brien''s ''''x");
+    EXPECT_EQ(double_apostrophes("plain"), "plain");
+}
+
+TEST_F(InstallFixture, ShortcutPointsAtTheInstalledCopyWhenItExists) {
+    const auto quoted = [](const std::filesystem::path& p) { return "'" + platform::path_text(p) + "'"; };
+    EXPECT_NE(shortcut_script_for(running, where).find("TargetPath = " + quoted(running)), std::string::npos);
+    write_bytes(where.program_copy(), "installed");
+    EXPECT_NE(shortcut_script_for(running, where).find("TargetPath = " + quoted(where.program_copy())),
+              std::string::npos);
+}
+
+TEST_F(InstallFixture, AnApostropheInThePathIsDoubledInsideTheScript) {
+    const auto odd = folder.path() / "Jan's" / "TarvoClient.exe";
+    write_bytes(odd, "x");
+    const std::string doubled = double_apostrophes(platform::path_text(odd));
+    ASSERT_NE(doubled.find("Jan''s"), std::string::npos);
+    const std::string script = shortcut_script_for(odd, where);
+    EXPECT_NE(script.find("TargetPath = '" + doubled + "'"), std::string::npos);
+    EXPECT_NE(script.find("IconLocation = '" + doubled + ",0'"), std::string::npos);
+    EXPECT_EQ(script.find("Jan's"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace tarvo
