@@ -22,7 +22,11 @@ void install_program_copy(const std::filesystem::path& running, const InstallLoc
     const auto copy = where.program_copy();
     // Component by component, so redundant separators do not make a difference.
     if (running.lexically_normal() == copy.lexically_normal()) return;
+    // The same file under another spelling (drive-letter case, a link) must not
+    // be copied onto itself: the fallback would move the running copy aside
+    // and then find nothing to copy from.
     std::error_code ec;
+    if (std::filesystem::equivalent(running, copy, ec)) return;
     std::filesystem::remove(where.old_copy(), ec);
     if (copy_over(running, copy)) return;
     // Windows refuses to overwrite a running program file but lets it be moved.

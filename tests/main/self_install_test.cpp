@@ -43,6 +43,20 @@ TEST_F(InstallFixture, RunningTheInstalledCopyTouchesNothing) {
     EXPECT_EQ(read_bytes(where.old_copy()), "oldest");
 }
 
+TEST_F(InstallFixture, TheInstalledCopyUnderAnotherNameIsLeftInPlace) {
+    write_bytes(where.program_copy(), "installed");
+    const auto link = folder.path() / "Desktop" / "TarvoClient.exe";
+    std::filesystem::create_directories(link.parent_path());
+    std::error_code ec;
+    std::filesystem::create_hard_link(where.program_copy(), link, ec);
+    if (ec) GTEST_SKIP() << "no hard links here: " << ec.message();
+
+    install_program_copy(link, where);
+
+    EXPECT_EQ(read_bytes(where.program_copy()), "installed");
+    EXPECT_FALSE(std::filesystem::exists(where.old_copy()));
+}
+
 TEST_F(InstallFixture, ACopyThatCannotBeReplacedIsMovedAsideFirst) {
     // A folder in place of the installed copy refuses to be overwritten, like a
     // running program file, but can be moved.
