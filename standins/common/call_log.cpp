@@ -5,30 +5,9 @@
 
 #include <cstdlib>
 
+#include "util/json_text.h"
+
 namespace tarvo::standins {
-
-namespace {
-
-void append_json_string(std::string& out, const std::string& text) {
-    static constexpr char kHex[] = "0123456789abcdef";
-    out.push_back('"');
-    for (char c : text) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (c == '"' || c == '\\') {
-            out.push_back('\\');
-            out.push_back(c);
-        } else if (byte < 0x20) {
-            out += "\\u00";
-            out.push_back(kHex[byte >> 4]);
-            out.push_back(kHex[byte & 0xF]);
-        } else {
-            out.push_back(c);
-        }
-    }
-    out.push_back('"');
-}
-
-}  // namespace
 
 std::string call_log_path() {
     const char* root = std::getenv("TARVO_HOST_ROOT");
