@@ -128,7 +128,7 @@ public:
             out = sign * 0.0;
             return true;
         }
-        std::array<char, 840> text{};
+        std::array<char, 840> text;
         std::memcpy(text.data(), digits_.data(), count_);
         std::size_t length = count_;
         if (dropped_nonzero_) {
@@ -148,7 +148,7 @@ public:
     }
 
 private:
-    std::array<char, 800> digits_{};
+    std::array<char, 800> digits_;  // left uninitialised: most numbers never use it
     std::size_t count_ = 0;
     std::int64_t scale_ = 0;  // value = digits * 10^scale_
     bool dropped_nonzero_ = false;
