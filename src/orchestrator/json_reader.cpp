@@ -328,6 +328,11 @@ bool JsonReader::read_literal_rest(std::string_view rest) {
     return true;
 }
 
+bool JsonReader::read_literal(int first) {
+    take();
+    return read_literal_rest(first == 'n' ? "ull" : first == 't' ? "rue" : "alse");
+}
+
 bool JsonReader::read_hex4(std::uint32_t& code) {
     code = 0;
     for (int i = 0; i < 4; ++i) {
@@ -566,8 +571,7 @@ bool JsonReader::skip_value(std::size_t container_limit, bool check_number_range
         case 'n':
         case 't':
         case 'f':
-            take();
-            if (!read_literal_rest(c == 'n' ? "ull" : c == 't' ? "rue" : "alse")) return false;
+            if (!read_literal(c)) return false;
             break;
         case '"':
             take();
@@ -628,8 +632,7 @@ bool JsonReader::fail_invalid_type(std::string_view expected) {
     case 'n':
     case 't':
     case 'f':
-        take();
-        if (!read_literal_rest(c == 'n' ? "ull" : c == 't' ? "rue" : "alse")) return false;
+        if (!read_literal(c)) return false;
         description = c == 'n' ? "null" : c == 't' ? "boolean `true`" : "boolean `false`";
         break;
     case '"':

@@ -113,6 +113,8 @@ public:
 private:
     bool refill();
     int peek_raw();
+    // null, true or false, from its peeked first byte.
+    bool read_literal(int first);
     bool read_escape(std::string* out, std::size_t limit, bool* overflowed);
     bool read_hex4(std::uint32_t& code);
     bool read_member_key();
