@@ -452,13 +452,16 @@ bool JsonReader::read_string(std::string* out, std::size_t limit, bool* overflow
 }
 
 bool JsonReader::read_number(JsonNumber& out, bool check_range) {
+    // A dropped number cut short by the end of the body is named a bad
+    // number; one being read for its value, the end of the value.
+    const char* const cut_short = check_range ? "EOF while parsing a value" : "invalid number";
     bool negative = false;
     int c = peek_raw();
     if (c == '-') {
         negative = true;
         take();
         c = peek_raw();
-        if (c < 0) return fail_at_end("EOF while parsing a value");
+        if (c < 0) return fail_at_end(cut_short);
     }
     if (!is_digit(c)) return fail("invalid number");
 
@@ -502,7 +505,7 @@ bool JsonReader::read_number(JsonNumber& out, bool check_range) {
             any = true;
             take();
         }
-        if (!any) return c < 0 ? fail_at_end("EOF while parsing a value") : fail("invalid number");
+        if (!any) return c < 0 ? fail_at_end(cut_short) : fail("invalid number");
     }
     std::int64_t exponent = 0;
     if (c == 'e' || c == 'E') {
@@ -515,7 +518,7 @@ bool JsonReader::read_number(JsonNumber& out, bool check_range) {
             take();
             c = peek_raw();
         }
-        if (c < 0) return fail_at_end("EOF while parsing a value");
+        if (c < 0) return fail_at_end(cut_short);
         if (!is_digit(c)) return fail("invalid number");
         while (is_digit(c)) {
             if (exponent < 1'000'000'000) exponent = exponent * 10 + (c - '0');

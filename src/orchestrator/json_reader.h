@@ -85,7 +85,9 @@ public:
     bool read_string(std::string* out, std::size_t limit = SIZE_MAX, bool* overflowed = nullptr);
 
     // A number starting at the peeked byte ('-' or a digit). With
-    // `check_range`, a value too large for a double is a failure.
+    // `check_range` a floating-point value is worked out, and one too large
+    // for a double is a failure; without it (a dropped value) only the
+    // syntax is checked.
     bool read_number(JsonNumber& out, bool check_range);
 
     // Reads one value through and drops it, at any depth and without
