@@ -200,6 +200,9 @@ Expected<std::unique_ptr<TestOrchestrator>, std::string> TestOrchestrator::start
         [pem](SSL_CTX& ctx) { return use_pem_credentials(ctx, pem); });
     if (!impl->server->is_valid()) return unexpected(std::string("the TLS server could not be set up"));
 
+    // The head and the body go out in separate writes; without this each
+    // answer would wait for the client's delayed acknowledgement.
+    impl->server->set_tcp_nodelay(true);
     Impl* raw = impl.get();
     impl->server->Get(".*", [raw](const httplib::Request& req, httplib::Response& res) { raw->handle(req, res); });
     impl->port = port == 0 ? impl->server->bind_to_any_port("127.0.0.1")
