@@ -18,6 +18,10 @@ int main(int argc, char** argv) {
     scenario.status = {200, R"({"status":"ok"})"};
     std::string host = tarvo::sim::TestOrchestrator::default_host;
     int port = 0;
+    if (argc % 2 == 0) {
+        std::cerr << "every option takes one value\n";
+        return 2;
+    }
     for (int i = 1; i + 1 < argc; i += 2) {
         const std::string option = argv[i];
         const std::string value = argv[i + 1];
