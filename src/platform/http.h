@@ -1,0 +1,51 @@
+// One HTTPS GET request, as the orchestrator client sends it.
+//
+// Every call builds a fresh client with the library's defaults and drops it
+// at the end, so no connection, cookie or cache outlives its request. The
+// request carries the client's default user agent and "Accept: */*", accepts
+// gzip (and decodes it), follows up to 5 redirects (a 6th is a failure), never
+// uses a proxy (proxy environment variables are ignored) and always verifies
+// the server's certificate and host name, with server name indication.
+#pragma once
+
+#include <chrono>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "util/byte_source.h"
+#include "util/expected.h"
+
+namespace tarvo::platform {
+
+// Answers name resolution of `host`:`port` with `address`.
+struct HostAddress {
+    std::string host;
+    int port = 0;
+    std::string address;
+};
+
+struct HttpGetRequest {
+    std::string url;
+    // Bounds the whole request: name resolution, connection, TLS handshake,
+    // sending, the answer's head and the reading of its body.
+    std::chrono::milliseconds deadline{0};
+
+    // Only for tests and the simulated network; the program leaves both empty.
+    std::string ca_bundle_path;                // trust these PEM roots instead of the system store
+    std::vector<HostAddress> resolve_override;  // skip name resolution for these hosts
+};
+
+struct HttpResponse {
+    int status = 0;  // the final status, after redirects
+    // The answer's body as it arrives; read it before the deadline passes
+    // (a read after that fails with StreamErrorKind::timed_out).
+    std::unique_ptr<ByteSource> body;
+};
+
+// The final answer's head and its body stream, or, when no answer's head
+// arrived in time, the failure with the HTTP library's own description
+// (kind timed_out when the deadline passed).
+Expected<HttpResponse, StreamError> http_get(const HttpGetRequest& request);
+
+}  // namespace tarvo::platform

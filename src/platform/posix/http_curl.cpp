@@ -1,0 +1,241 @@
+// The HTTP seam over libcurl (OpenSSL flavour). The transfer runs through the
+// multi interface on the caller's thread, so the body is handed out while it
+// arrives: the write callback fills a bounded buffer and pauses the transfer
+// when it is full; the next read empties it and resumes.
+#include "platform/http.h"
+
+#include <curl/curl.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstdlib>
+#include <string_view>
+
+namespace tarvo::platform {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Body bytes buffered before the transfer pauses until the reader catches up.
+constexpr std::size_t buffered_body_limit = 64 * 1024;
+
+// How long past the deadline the transfer may run before this layer gives up
+// on its own, should libcurl's own time-out not have fired.
+constexpr auto deadline_grace = std::chrono::milliseconds(250);
+
+void initialize_curl_once() {
+    static const bool initialized = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
+    if (!initialized) std::abort();
+}
+
+std::string default_user_agent() { return std::string("libcurl/") + curl_version_info(CURLVERSION_NOW)->version; }
+
+bool starts_with_ignoring_case(std::string_view text, std::string_view prefix) {
+    if (text.size() < prefix.size()) return false;
+    return std::equal(prefix.begin(), prefix.end(), text.begin(), [](char a, char b) {
+        return std::tolower(static_cast<unsigned char>(a)) == std::tolower(static_cast<unsigned char>(b));
+    });
+}
+
+// A status libcurl follows when the head names a Location.
+bool is_followed_redirect(long status) {
+    return status == 300 || status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
+}
+
+class CurlTransfer final : public ByteSource {
+public:
+    explicit CurlTransfer(const HttpGetRequest& request)
+        : deadline_(Clock::now() + request.deadline), budget_(request.deadline) {
+        easy_ = curl_easy_init();
+        multi_ = curl_multi_init();
+        if (!easy_ || !multi_) std::abort();
+        error_text_[0] = '\0';
+        configure(request);
+        curl_multi_add_handle(multi_, easy_);
+    }
+
+    ~CurlTransfer() override {
+        curl_multi_remove_handle(multi_, easy_);
+        curl_easy_cleanup(easy_);
+        curl_multi_cleanup(multi_);
+        curl_slist_free_all(resolve_list_);
+    }
+
+    CurlTransfer(const CurlTransfer&) = delete;
+    CurlTransfer& operator=(const CurlTransfer&) = delete;
+
+    // Runs the transfer until the final answer's head is in (true) or it has
+    // ended without one (false; see failure()).
+    bool await_head() {
+        for (progress(); !head_complete_ && !finished_; progress()) wait();
+        if (head_complete_) return true;
+        if (result_ == CURLE_OK) {  // ended cleanly without a recognised head
+            status_ = response_code();
+            return true;
+        }
+        return false;
+    }
+
+    int status() const { return static_cast<int>(status_); }
+    const StreamError& failure() const { return failure_; }
+
+    Expected<std::string_view, StreamError> read() override {
+        handed_out_.clear();
+        for (;;) {
+            if (!pending_.empty()) {
+                handed_out_.swap(pending_);
+                return std::string_view(handed_out_);
+            }
+            if (finished_) {
+                if (result_ != CURLE_OK) return unexpected(failure_);
+                return std::string_view{};
+            }
+            if (paused_) {
+                paused_ = false;
+                curl_easy_pause(easy_, CURLPAUSE_CONT);  // may deliver into pending_ at once
+                continue;
+            }
+            progress();
+            if (pending_.empty() && !finished_ && !paused_) wait();
+        }
+    }
+
+private:
+    void configure(const HttpGetRequest& request) {
+        curl_easy_setopt(easy_, CURLOPT_URL, request.url.c_str());
+        curl_easy_setopt(easy_, CURLOPT_ERRORBUFFER, error_text_);
+        curl_easy_setopt(easy_, CURLOPT_NOSIGNAL, 1L);
+        curl_easy_setopt(easy_, CURLOPT_TIMEOUT_MS, static_cast<long>(std::max<long long>(1, request.deadline.count())));
+        curl_easy_setopt(easy_, CURLOPT_PROTOCOLS_STR, "http,https");
+        curl_easy_setopt(easy_, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+        curl_easy_setopt(easy_, CURLOPT_FOLLOWLOCATION, 1L);
+        curl_easy_setopt(easy_, CURLOPT_MAXREDIRS, 5L);
+        curl_easy_setopt(easy_, CURLOPT_ACCEPT_ENCODING, "gzip");
+        curl_easy_setopt(easy_, CURLOPT_USERAGENT, user_agent_.c_str());
+        // An empty proxy name turns proxies off, environment variables included.
+        curl_easy_setopt(easy_, CURLOPT_PROXY, "");
+        curl_easy_setopt(easy_, CURLOPT_SSL_VERIFYPEER, 1L);
+        curl_easy_setopt(easy_, CURLOPT_SSL_VERIFYHOST, 2L);
+        if (!request.ca_bundle_path.empty()) {
+            curl_easy_setopt(easy_, CURLOPT_CAINFO, request.ca_bundle_path.c_str());
+            curl_easy_setopt(easy_, CURLOPT_CAPATH, nullptr);
+        }
+        for (const HostAddress& entry : request.resolve_override) {
+            const std::string line = entry.host + ":" + std::to_string(entry.port) + ":" + entry.address;
+            resolve_list_ = curl_slist_append(resolve_list_, line.c_str());
+        }
+        if (resolve_list_) curl_easy_setopt(easy_, CURLOPT_RESOLVE, resolve_list_);
+        curl_easy_setopt(easy_, CURLOPT_HEADERFUNCTION, &CurlTransfer::on_header);
+        curl_easy_setopt(easy_, CURLOPT_HEADERDATA, this);
+        curl_easy_setopt(easy_, CURLOPT_WRITEFUNCTION, &CurlTransfer::on_body);
+        curl_easy_setopt(easy_, CURLOPT_WRITEDATA, this);
+    }
+
+    long response_code() const {
+        long code = 0;
+        curl_easy_getinfo(easy_, CURLINFO_RESPONSE_CODE, &code);
+        return code;
+    }
+
+    // Lets libcurl do what it can without waiting, and collects its verdict.
+    void progress() {
+        int running = 0;
+        curl_multi_perform(multi_, &running);
+        collect_result();
+    }
+
+    // Waits for the sockets or libcurl's next timer, never past the deadline.
+    void wait() {
+        const auto now = Clock::now();
+        if (now > deadline_ + deadline_grace) {
+            finish_timed_out();
+            return;
+        }
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline_ + deadline_grace - now);
+        curl_multi_poll(multi_, nullptr, 0, static_cast<int>(std::clamp<long long>(left.count(), 1, 1000)), nullptr);
+    }
+
+    void collect_result() {
+        int left = 0;
+        while (CURLMsg* message = curl_multi_info_read(multi_, &left)) {
+            if (message->msg != CURLMSG_DONE) continue;
+            finished_ = true;
+            result_ = message->data.result;
+            if (result_ != CURLE_OK) {
+                failure_.kind = result_ == CURLE_OPERATION_TIMEDOUT ? StreamErrorKind::timed_out : StreamErrorKind::other;
+                failure_.message = error_text_[0] ? error_text_ : curl_easy_strerror(result_);
+            }
+        }
+    }
+
+    void finish_timed_out() {
+        finished_ = true;
+        result_ = CURLE_OPERATION_TIMEDOUT;
+        failure_.kind = StreamErrorKind::timed_out;
+        failure_.message = "Operation timed out after " + std::to_string(budget_.count()) + " milliseconds";
+    }
+
+    static size_t on_header(char* data, size_t size, size_t count, void* self_ptr) {
+        auto* self = static_cast<CurlTransfer*>(self_ptr);
+        const std::string_view line(data, size * count);
+        if (line.starts_with("HTTP/")) {
+            self->head_has_location_ = false;
+        } else if (starts_with_ignoring_case(line, "location:")) {
+            self->head_has_location_ = true;
+        } else if (line == "\r\n" || line == "\n") {
+            const long code = self->response_code();
+            const bool interim = code < 200;
+            const bool followed = is_followed_redirect(code) && self->head_has_location_;
+            if (!interim && !followed) {
+                self->head_complete_ = true;
+                self->status_ = code;
+            }
+        }
+        return size * count;
+    }
+
+    static size_t on_body(char* data, size_t size, size_t count, void* self_ptr) {
+        auto* self = static_cast<CurlTransfer*>(self_ptr);
+        if (self->pending_.size() >= buffered_body_limit) {
+            self->paused_ = true;
+            return CURL_WRITEFUNC_PAUSE;
+        }
+        self->pending_.append(data, size * count);
+        return size * count;
+    }
+
+    CURL* easy_ = nullptr;
+    CURLM* multi_ = nullptr;
+    curl_slist* resolve_list_ = nullptr;
+    char error_text_[CURL_ERROR_SIZE];
+    std::string user_agent_ = default_user_agent();
+    Clock::time_point deadline_;
+    std::chrono::milliseconds budget_;
+
+    bool head_has_location_ = false;
+    bool head_complete_ = false;
+    long status_ = 0;
+
+    std::string pending_;     // received, not yet handed out
+    std::string handed_out_;  // the piece the last read returned
+    bool paused_ = false;
+
+    bool finished_ = false;
+    CURLcode result_ = CURLE_OK;
+    StreamError failure_;
+};
+
+}  // namespace
+
+Expected<HttpResponse, StreamError> http_get(const HttpGetRequest& request) {
+    initialize_curl_once();
+    auto transfer = std::make_unique<CurlTransfer>(request);
+    if (!transfer->await_head()) return unexpected(transfer->failure());
+    HttpResponse response;
+    response.status = transfer->status();
+    response.body = std::move(transfer);
+    return response;
+}
+
+}  // namespace tarvo::platform

@@ -1,0 +1,257 @@
+// The HTTP seam over WinHTTP, in its asynchronous mode, so that one overall
+// deadline bounds every phase: each step is started and then waited for with
+// the time that is left; when the time is up the request handle is closed,
+// which cancels whatever is pending. The per-phase time-outs are also set to
+// the time left, as a second bound. Certificates are checked against the
+// system store. The test-only request options (CA bundle, resolve override)
+// have no counterpart here and are ignored.
+#include "platform/http.h"
+
+#include <windows.h>
+#include <winhttp.h>
+
+#include <algorithm>
+#include <array>
+#include <cstdlib>
+#include <optional>
+
+namespace tarvo::platform {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr wchar_t user_agent[] = L"WinHTTP";
+constexpr std::size_t read_buffer_size = 64 * 1024;
+
+std::wstring to_wide(std::string_view text) {
+    if (text.empty()) return {};
+    const int n = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+    std::wstring out(static_cast<std::size_t>(n), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), n);
+    return out;
+}
+
+std::string to_utf8(std::wstring_view text) {
+    if (text.empty()) return {};
+    const int n = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
+    std::string out(static_cast<std::size_t>(n), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), n, nullptr, nullptr);
+    return out;
+}
+
+// WinHTTP's own text for an error code, with the code.
+std::string describe_winhttp_error(DWORD code) {
+    wchar_t* text = nullptr;
+    const DWORD flags = FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS |
+                        FORMAT_MESSAGE_FROM_HMODULE;
+    DWORD n = FormatMessageW(flags, GetModuleHandleW(L"winhttp.dll"), code, 0, reinterpret_cast<wchar_t*>(&text), 0,
+                             nullptr);
+    std::string message = n ? to_utf8(std::wstring_view(text, n)) : "WinHTTP error";
+    if (text) LocalFree(text);
+    while (!message.empty() && (message.back() == '\n' || message.back() == '\r' || message.back() == ' ')) {
+        message.pop_back();
+    }
+    return message + " (os error " + std::to_string(code) + ")";
+}
+
+StreamError failure(DWORD code) {
+    const bool timed_out = code == ERROR_WINHTTP_TIMEOUT;
+    return {timed_out ? StreamErrorKind::timed_out : StreamErrorKind::other, describe_winhttp_error(code)};
+}
+
+// What the status callback reports back to the waiting thread.
+struct Completion {
+    HANDLE step_done = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    HANDLE closed = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    DWORD error = 0;
+    DWORD bytes_read = 0;
+
+    ~Completion() {
+        CloseHandle(step_done);
+        CloseHandle(closed);
+    }
+};
+
+void CALLBACK on_status(HINTERNET, DWORD_PTR context, DWORD status, LPVOID info, DWORD length) {
+    auto* completion = reinterpret_cast<Completion*>(context);
+    if (!completion) return;
+    switch (status) {
+        case WINHTTP_CALLBACK_STATUS_SENDREQUEST_COMPLETE:
+        case WINHTTP_CALLBACK_STATUS_HEADERS_AVAILABLE:
+            completion->error = 0;
+            SetEvent(completion->step_done);
+            break;
+        case WINHTTP_CALLBACK_STATUS_READ_COMPLETE:
+            completion->error = 0;
+            completion->bytes_read = length;
+            SetEvent(completion->step_done);
+            break;
+        case WINHTTP_CALLBACK_STATUS_REQUEST_ERROR:
+            completion->error = static_cast<WINHTTP_ASYNC_RESULT*>(info)->dwError;
+            SetEvent(completion->step_done);
+            break;
+        case WINHTTP_CALLBACK_STATUS_HANDLE_CLOSING:
+            SetEvent(completion->closed);
+            break;
+        default:
+            break;
+    }
+}
+
+class WinHttpTransfer final : public ByteSource {
+public:
+    explicit WinHttpTransfer(std::chrono::milliseconds deadline) : deadline_(Clock::now() + deadline) {}
+
+    ~WinHttpTransfer() override {
+        if (request_) close_request();
+        if (connection_) WinHttpCloseHandle(connection_);
+        if (session_) WinHttpCloseHandle(session_);
+    }
+
+    WinHttpTransfer(const WinHttpTransfer&) = delete;
+    WinHttpTransfer& operator=(const WinHttpTransfer&) = delete;
+
+    // Sends the request and waits for the final answer's head.
+    Status<StreamError> start(const std::string& url) {
+        const std::wstring wide_url = to_wide(url);
+        URL_COMPONENTS parts{};
+        parts.dwStructSize = sizeof parts;
+        parts.dwHostNameLength = static_cast<DWORD>(-1);
+        parts.dwUrlPathLength = static_cast<DWORD>(-1);
+        parts.dwExtraInfoLength = static_cast<DWORD>(-1);
+        if (!WinHttpCrackUrl(wide_url.c_str(), 0, 0, &parts)) return unexpected(failure(GetLastError()));
+        const std::wstring host(parts.lpszHostName, parts.dwHostNameLength);
+        const std::wstring target = std::wstring(parts.lpszUrlPath, parts.dwUrlPathLength) +
+                                    std::wstring(parts.lpszExtraInfo, parts.dwExtraInfoLength);
+        const bool secure = parts.nScheme == INTERNET_SCHEME_HTTPS;
+
+        session_ = WinHttpOpen(user_agent, WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME,
+                               WINHTTP_NO_PROXY_BYPASS, WINHTTP_FLAG_ASYNC);
+        if (!session_) return unexpected(failure(GetLastError()));
+        DWORD decompression = WINHTTP_DECOMPRESSION_FLAG_GZIP;
+        WinHttpSetOption(session_, WINHTTP_OPTION_DECOMPRESSION, &decompression, sizeof decompression);
+        DWORD redirects = 5;
+        WinHttpSetOption(session_, WINHTTP_OPTION_MAX_HTTP_AUTOMATIC_REDIRECTS, &redirects, sizeof redirects);
+
+        connection_ = WinHttpConnect(session_, host.c_str(), parts.nPort, 0);
+        if (!connection_) return unexpected(failure(GetLastError()));
+
+        const wchar_t* accept_types[] = {L"*/*", nullptr};
+        request_ = WinHttpOpenRequest(connection_, L"GET", target.c_str(), nullptr, WINHTTP_NO_REFERER, accept_types,
+                                      secure ? WINHTTP_FLAG_SECURE : 0);
+        if (!request_) return unexpected(failure(GetLastError()));
+        DWORD disabled = WINHTTP_DISABLE_COOKIES | WINHTTP_DISABLE_KEEP_ALIVE;
+        WinHttpSetOption(request_, WINHTTP_OPTION_DISABLE_FEATURE, &disabled, sizeof disabled);
+        DWORD_PTR context = reinterpret_cast<DWORD_PTR>(&completion_);
+        if (!WinHttpSetOption(request_, WINHTTP_OPTION_CONTEXT_VALUE, &context, sizeof context)) {
+            return unexpected(failure(GetLastError()));
+        }
+        const DWORD events = WINHTTP_CALLBACK_FLAG_ALL_COMPLETIONS | WINHTTP_CALLBACK_FLAG_HANDLES;
+        if (WinHttpSetStatusCallback(request_, on_status, events, 0) == WINHTTP_INVALID_STATUS_CALLBACK) {
+            return unexpected(failure(GetLastError()));
+        }
+        callback_installed_ = true;
+
+        bound_phases();
+        if (!WinHttpSendRequest(request_, WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0,
+                                reinterpret_cast<DWORD_PTR>(&completion_))) {
+            return unexpected(failure(GetLastError()));
+        }
+        if (auto done = await_step(); !done) return done;
+
+        bound_phases();
+        if (!WinHttpReceiveResponse(request_, nullptr)) return unexpected(failure(GetLastError()));
+        if (auto done = await_step(); !done) return done;
+
+        DWORD status = 0;
+        DWORD size = sizeof status;
+        if (!WinHttpQueryHeaders(request_, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
+                                 WINHTTP_HEADER_NAME_BY_INDEX, &status, &size, WINHTTP_NO_HEADER_INDEX)) {
+            return unexpected(failure(GetLastError()));
+        }
+        status_ = static_cast<int>(status);
+        return Unit{};
+    }
+
+    int status() const { return status_; }
+
+    Expected<std::string_view, StreamError> read() override {
+        if (failed_) return unexpected(*failed_);
+        if (ended_) return std::string_view{};
+        if (!request_) return fail(failure(ERROR_WINHTTP_TIMEOUT));
+        bound_phases();
+        if (!WinHttpReadData(request_, buffer_.data(), static_cast<DWORD>(buffer_.size()), nullptr)) {
+            return fail(failure(GetLastError()));
+        }
+        if (auto done = await_step(); !done) return fail(done.error());
+        if (completion_.bytes_read == 0) {
+            ended_ = true;
+            return std::string_view{};
+        }
+        return std::string_view(buffer_.data(), completion_.bytes_read);
+    }
+
+private:
+    std::chrono::milliseconds time_left() const {
+        return std::max(std::chrono::duration_cast<std::chrono::milliseconds>(deadline_ - Clock::now()),
+                        std::chrono::milliseconds(0));
+    }
+
+    // Every per-phase time-out of the next step is the time left overall.
+    void bound_phases() {
+        const int left = static_cast<int>(std::max<long long>(1, time_left().count()));
+        WinHttpSetTimeouts(request_, left, left, left, left);
+        DWORD response_timeout = static_cast<DWORD>(left);
+        WinHttpSetOption(request_, WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &response_timeout, sizeof response_timeout);
+    }
+
+    // Waits for the pending step; when the deadline passes first, cancels
+    // the request by closing its handle.
+    Status<StreamError> await_step() {
+        const DWORD waited = WaitForSingleObject(completion_.step_done, static_cast<DWORD>(time_left().count()));
+        if (waited != WAIT_OBJECT_0) {
+            close_request();
+            return unexpected(failure(ERROR_WINHTTP_TIMEOUT));
+        }
+        if (completion_.error != 0) return unexpected(failure(completion_.error));
+        return Unit{};
+    }
+
+    // Closing cancels a pending step; the callback may still run until
+    // WinHTTP reports the handle closed.
+    void close_request() {
+        WinHttpCloseHandle(request_);
+        if (callback_installed_) WaitForSingleObject(completion_.closed, INFINITE);
+        request_ = nullptr;
+    }
+
+    Expected<std::string_view, StreamError> fail(StreamError error) {
+        failed_ = error;
+        return unexpected(std::move(error));
+    }
+
+    Clock::time_point deadline_;
+    HINTERNET session_ = nullptr;
+    HINTERNET connection_ = nullptr;
+    HINTERNET request_ = nullptr;
+    bool callback_installed_ = false;
+    Completion completion_;
+    int status_ = 0;
+    std::array<char, read_buffer_size> buffer_{};
+    bool ended_ = false;
+    std::optional<StreamError> failed_;
+};
+
+}  // namespace
+
+Expected<HttpResponse, StreamError> http_get(const HttpGetRequest& request) {
+    auto transfer = std::make_unique<WinHttpTransfer>(request.deadline);
+    if (auto started = transfer->start(request.url); !started) return unexpected(started.error());
+    HttpResponse response;
+    response.status = transfer->status();
+    response.body = std::move(transfer);
+    return response;
+}
+
+}  // namespace tarvo::platform

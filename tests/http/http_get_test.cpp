@@ -1,0 +1,239 @@
+// The HTTP seam against the test orchestrator over real TLS on 127.0.0.1.
+#include "platform/http.h"
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "test_ca.h"
+#include "test_orchestrator.h"
+
+namespace tarvo {
+namespace {
+
+using namespace std::chrono_literals;
+using platform::http_get;
+using platform::HttpGetRequest;
+using sim::Answer;
+using sim::Scenario;
+using sim::TestOrchestrator;
+
+Expected<std::string, StreamError> read_all(ByteSource& source, std::size_t* largest_piece = nullptr) {
+    std::string out;
+    for (;;) {
+        auto piece = source.read();
+        if (!piece) return unexpected(piece.error());
+        if (piece->empty()) return out;
+        if (largest_piece) *largest_piece = std::max(*largest_piece, piece->size());
+        out.append(*piece);
+    }
+}
+
+std::string sample_body(std::size_t size) {
+    std::string body;
+    body.reserve(size);
+    for (std::size_t i = 0; body.size() < size; ++i) body += "{\"n\":" + std::to_string(i) + "},";
+    body.resize(size);
+    return body;
+}
+
+class HttpGetTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        auto started = TestOrchestrator::start(Scenario{});
+        ASSERT_TRUE(started) << started.error();
+        orchestrator = std::move(*started);
+    }
+
+    void answer_status(Answer answer) {
+        Scenario scenario;
+        scenario.status = std::move(answer);
+        orchestrator->set_scenario(std::move(scenario));
+    }
+
+    HttpGetRequest request(const std::string& path, std::chrono::milliseconds deadline = 5s) const {
+        HttpGetRequest r;
+        r.url = orchestrator->base_url() + path;
+        r.deadline = deadline;
+        r.ca_bundle_path = orchestrator->ca_bundle_path();
+        r.resolve_override = {{orchestrator->host(), orchestrator->port(), "127.0.0.1"}};
+        return r;
+    }
+
+    std::unique_ptr<TestOrchestrator> orchestrator;
+};
+
+struct StatusCase {
+    int status;
+    std::string body;
+};
+
+class HttpStatusTest : public HttpGetTest, public ::testing::WithParamInterface<StatusCase> {};
+
+TEST_P(HttpStatusTest, ReturnsFinalStatusAndExactBody) {
+    answer_status({GetParam().status, GetParam().body});
+    auto response = http_get(request("/api/status"));
+    ASSERT_TRUE(response) << response.error().message;
+    EXPECT_EQ(response->status, GetParam().status);
+    auto body = read_all(*response->body);
+    ASSERT_TRUE(body) << body.error().message;
+    EXPECT_EQ(*body, GetParam().body);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Answers, HttpStatusTest,
+    ::testing::Values(StatusCase{200, R"({"status":"ok"})"}, StatusCase{200, ""}, StatusCase{404, ""},
+                      StatusCase{500, "<html><body>Internal Server Error</body></html>"},
+                      StatusCase{200, std::string("\0\xff\x01 raw", 7)}));
+
+TEST_F(HttpGetTest, SendsOnlyTheDefaultHeadersAndTheExactTarget) {
+    answer_status({200, "{}"});
+    const std::string path = "/api/control/sync?code=PASS-48H-ABCD1234&power_on=0&rx_bytes=18446744073709551615";
+    orchestrator->set_scenario(Scenario{});
+    auto response = http_get(request(path));
+    ASSERT_TRUE(response) << response.error().message;
+
+    const auto requests = orchestrator->requests();
+    ASSERT_EQ(requests.size(), 1u);
+    const auto& sent = requests[0];
+    EXPECT_EQ(sent.method, "GET");
+    EXPECT_EQ(sent.target, "/tarvo" + path);
+    EXPECT_EQ(sent.header("Host"), orchestrator->host() + ":" + std::to_string(orchestrator->port()));
+    EXPECT_EQ(sent.header("Accept"), "*/*");
+    EXPECT_EQ(sent.header("Accept-Encoding"), "gzip");
+    EXPECT_TRUE(sent.header("User-Agent").starts_with("libcurl/")) << sent.header("User-Agent");
+    std::vector<std::string> names;
+    for (const auto& [name, value] : sent.headers) names.push_back(name);
+    EXPECT_EQ(names, (std::vector<std::string>{"Accept", "Accept-Encoding", "Host", "User-Agent"}));
+}
+
+TEST_F(HttpGetTest, EveryRequestOpensItsOwnConnection) {
+    answer_status({200, "{}"});
+    for (int i = 0; i < 2; ++i) {
+        auto response = http_get(request("/api/status"));
+        ASSERT_TRUE(response) << response.error().message;
+        ASSERT_TRUE(read_all(*response->body));
+    }
+    const auto requests = orchestrator->requests();
+    ASSERT_EQ(requests.size(), 2u);
+    EXPECT_NE(requests[0].client_port, requests[1].client_port);
+}
+
+TEST_F(HttpGetTest, FollowsFiveRedirectsToTheFinalAnswer) {
+    Answer answer{200, R"({"reachable":true})"};
+    answer.redirects = 5;
+    answer_status(answer);
+    auto response = http_get(request("/api/status"));
+    ASSERT_TRUE(response) << response.error().message;
+    EXPECT_EQ(response->status, 200);
+    EXPECT_EQ(read_all(*response->body).value(), R"({"reachable":true})");
+    EXPECT_EQ(orchestrator->requests().size(), 6u);
+    EXPECT_EQ(orchestrator->requests().back().target, "/tarvo/hop/0/tarvo/api/status");
+}
+
+TEST_F(HttpGetTest, RefusesASixthRedirect) {
+    Answer answer{200, "{}"};
+    answer.redirects = 6;
+    answer_status(answer);
+    auto response = http_get(request("/api/status"));
+    ASSERT_FALSE(response);
+    EXPECT_EQ(response.error().kind, StreamErrorKind::other);
+    EXPECT_NE(response.error().message.find("redirect"), std::string::npos) << response.error().message;
+    EXPECT_EQ(orchestrator->requests().size(), 6u);
+}
+
+TEST_F(HttpGetTest, DecodesAGzipBody) {
+    const std::string body = sample_body(300 * 1024);
+    Answer answer{200, body};
+    answer.gzip = true;
+    answer_status(answer);
+    auto response = http_get(request("/api/status"));
+    ASSERT_TRUE(response) << response.error().message;
+    EXPECT_EQ(read_all(*response->body).value(), body);
+}
+
+// The body is handed out while it arrives, in bounded pieces, not gathered.
+TEST_F(HttpGetTest, StreamsALargeBodyInBoundedPieces) {
+    const std::string body = sample_body(4 * 1024 * 1024);
+    answer_status({200, body});
+    auto response = http_get(request("/api/status"));
+    ASSERT_TRUE(response) << response.error().message;
+    std::size_t largest = 0;
+    EXPECT_EQ(read_all(*response->body, &largest).value(), body);
+    EXPECT_LE(largest, 128u * 1024);
+}
+
+TEST_F(HttpGetTest, DeadlineBeforeTheHeadIsATimeOut) {
+    Answer answer{200, "{}"};
+    answer.delay_before_head = 10s;
+    answer_status(answer);
+    auto response = http_get(request("/api/status", 300ms));
+    ASSERT_FALSE(response);
+    EXPECT_EQ(response.error().kind, StreamErrorKind::timed_out) << response.error().message;
+}
+
+TEST_F(HttpGetTest, DeadlineWhileReadingTheBodyFailsTheStream) {
+    Answer answer{200, R"({"node_id":1,"name":"a"})"};
+    answer.delay_mid_body = 10s;
+    answer_status(answer);
+    auto response = http_get(request("/api/status", 500ms));
+    ASSERT_TRUE(response) << response.error().message;
+    EXPECT_EQ(response->status, 200);
+    auto body = read_all(*response->body);
+    ASSERT_FALSE(body);
+    EXPECT_EQ(body.error().kind, StreamErrorKind::timed_out) << body.error().message;
+}
+
+TEST_F(HttpGetTest, IgnoresProxyEnvironmentVariables) {
+    answer_status({200, "{}"});
+    const char* names[] = {"https_proxy", "HTTPS_PROXY", "http_proxy", "ALL_PROXY", "all_proxy"};
+    for (const char* name : names) setenv(name, "http://127.0.0.1:9", 1);  // nothing listens there
+    auto response = http_get(request("/api/status"));
+    for (const char* name : names) unsetenv(name);
+    ASSERT_TRUE(response) << response.error().message;
+    EXPECT_EQ(response->status, 200);
+    EXPECT_EQ(orchestrator->requests().size(), 1u);
+}
+
+TEST_F(HttpGetTest, RefusesACertificateFromAnUnknownCa) {
+    auto other = sim::make_server_credentials({orchestrator->host()}, {"127.0.0.1"});
+    ASSERT_TRUE(other) << other.error();
+    const auto other_ca = std::filesystem::path(orchestrator->ca_bundle_path()).parent_path() / "other-ca.pem";
+    std::ofstream(other_ca) << other->ca_certificate_pem;
+
+    for (const std::string& bundle : {other_ca.string(), std::string()}) {  // another CA, the system store
+        HttpGetRequest r = request("/api/status");
+        r.ca_bundle_path = bundle;
+        auto response = http_get(r);
+        ASSERT_FALSE(response) << "trusted with bundle '" << bundle << "'";
+        EXPECT_EQ(response.error().kind, StreamErrorKind::other);
+        EXPECT_FALSE(response.error().message.empty());
+    }
+    EXPECT_TRUE(orchestrator->requests().empty());
+}
+
+TEST_F(HttpGetTest, RefusesACertificateForAnotherHostName) {
+    HttpGetRequest r = request("/api/status");
+    r.url = "https://other.tarvo.test:" + std::to_string(orchestrator->port()) + "/tarvo/api/status";
+    r.resolve_override = {{"other.tarvo.test", orchestrator->port(), "127.0.0.1"}};
+    auto response = http_get(r);
+    ASSERT_FALSE(response);
+    EXPECT_NE(response.error().message.find("other.tarvo.test"), std::string::npos) << response.error().message;
+    EXPECT_TRUE(orchestrator->requests().empty());
+}
+
+TEST_F(HttpGetTest, ConnectionRefusedIsATransportFailure) {
+    HttpGetRequest r = request("/api/status");
+    const int port = orchestrator->port();
+    orchestrator.reset();  // nothing listens on the port any more
+    r.resolve_override = {{TestOrchestrator::default_host, port, "127.0.0.1"}};
+    auto response = http_get(r);
+    ASSERT_FALSE(response);
+    EXPECT_EQ(response.error().kind, StreamErrorKind::other);
+    EXPECT_FALSE(response.error().message.empty());
+}
+
+}  // namespace
+}  // namespace tarvo
