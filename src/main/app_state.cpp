@@ -3,7 +3,7 @@
 #include <ctime>
 #include <mutex>
 
-#include "main/access_code_interim.h"
+#include "orchestrator/access_code.h"
 #include "orchestrator/endpoint.h"
 
 namespace tarvo {

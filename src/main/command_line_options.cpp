@@ -1,6 +1,6 @@
 #include "main/command_line_options.h"
 
-#include "main/access_code_interim.h"
+#include "orchestrator/access_code.h"
 
 namespace tarvo {
 
