@@ -1,5 +1,5 @@
 // Client CPU time of one sync request, each with a fresh TLS handshake,
-// against the in-process test orchestrator. The client runs entirely on the
+// answer read into its record, against the in-process test orchestrator. The client runs entirely on the
 // benchmark thread (the host name is pre-resolved, so no resolver thread),
 // so that thread's CPU time is the client's; the server's threads are not in it.
 #include <benchmark/benchmark.h>
@@ -7,7 +7,7 @@
 
 #include <cstdlib>
 
-#include "platform/http.h"
+#include "orchestrator/orchestrator_client.h"
 #include "test_orchestrator.h"
 
 namespace {
@@ -39,31 +39,23 @@ void BM_SyncRequestFreshTls(benchmark::State& state) {
         state.SkipWithError(orchestrator.error().c_str());
         return;
     }
-    tarvo::platform::HttpGetRequest request;
-    request.url = (*orchestrator)->base_url() +
-                  "/api/control/sync?code=ABCD1234EFGH&power_on=1&force_l3=0&wg_running=1&l2_running=0"
-                  "&rx_bytes=123456789&tx_bytes=987654321";
-    request.deadline = std::chrono::seconds(6);
-    request.ca_bundle_path = (*orchestrator)->ca_bundle_path();
-    request.resolve_override = {{(*orchestrator)->host(), (*orchestrator)->port(), "127.0.0.1"}};
+    tarvo::OrchestratorEndpoint endpoint;
+    endpoint.host = (*orchestrator)->host();
+    endpoint.base_url = (*orchestrator)->base_url();
+    endpoint.ca_bundle_path = (*orchestrator)->ca_bundle_path();
+    endpoint.resolve_override = {{(*orchestrator)->host(), (*orchestrator)->port(), "127.0.0.1"}};
+    const tarvo::SyncReport report{true, false, true, false, 123456789, 987654321};
 
     double cpu = 0;
     for (auto _ : state) {
         const double before = thread_cpu_seconds();
-        auto response = tarvo::platform::http_get(request);
-        if (!response) {
-            state.SkipWithError(response.error().message.c_str());
+        auto answer = tarvo::sync_with_orchestrator(endpoint, "ABCD1234EFGH", report);
+        cpu += thread_cpu_seconds() - before;
+        if (!answer) {
+            state.SkipWithError(answer.error().c_str());
             return;
         }
-        std::size_t bytes = 0;
-        for (;;) {
-            auto piece = response->body->read();
-            if (!piece || piece->empty()) break;
-            bytes += piece->size();
-        }
-        response.value().body.reset();  // the connection closes inside the measured span
-        cpu += thread_cpu_seconds() - before;
-        benchmark::DoNotOptimize(bytes);
+        benchmark::DoNotOptimize(answer->node_id);
     }
     state.counters["client_cpu_ms_per_request"] =
         benchmark::Counter(cpu * 1e3 / static_cast<double>(state.iterations()));
