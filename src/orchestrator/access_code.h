@@ -11,8 +11,8 @@ namespace tarvo {
 
 // The typed code without any White_Space character or hyphen-minus, in upper
 // case by the full Unicode mapping ("ß" -> "SS"); a well-formed service pass
-// in its canonical form "PASS-{hours}H-{eight}". Invalid UTF-8 bytes are kept
-// as they are (and make the code malformed).
+// in its canonical form "PASS-{hours}H-{eight}". Each byte of invalid UTF-8
+// becomes U+FFFD (and makes the code malformed), so normalising is stable.
 std::string normalize_access_code(std::string_view code);
 
 // True when the cleaned code is a device key (12 ASCII letters or digits) or

@@ -58,7 +58,10 @@ void append_upper(std::string& out, std::string_view bytes, const Character& c) 
             return;
         }
     }
-    out.append(bytes.substr(0, c.length));
+    // A byte of invalid UTF-8 becomes U+FFFD, so that bytes left apart by a
+    // removed blank or dash cannot join into a character later.
+    if (!c.valid) out += "\xEF\xBF\xBD";
+    else out.append(bytes.substr(0, c.length));
 }
 
 std::string_view trim_white_space(std::string_view text) {

@@ -66,11 +66,15 @@ INSTANTIATE_TEST_SUITE_P(
         CodeCase{"abcd1234\u0131jkl", true, "ABCD1234IJKL"},                // dotless i
         CodeCase{"abcd1234\uFB03", false, "ABCD1234FFI"},                   // ffi: 11
         CodeCase{"\u00E9bcd1234efgh", false, "\u00C9BCD1234EFGH"},
-        // Invalid UTF-8 bytes are kept as they are and make the code malformed.
-        CodeCase{"abcd1234efg\xff", false, "ABCD1234EFG\xff"},
-        CodeCase{"abcd1234ef\xc3", false, "ABCD1234EF\xc3"},
-        CodeCase{"abcd1234\xc0\xafgh", false, "ABCD1234\xc0\xafGH"},
-        CodeCase{"abcd 1234\xed\xa0\x80", false, "ABCD1234\xed\xa0\x80"}));
+        // Each invalid UTF-8 byte becomes U+FFFD and makes the code malformed.
+        CodeCase{"abcd1234efg\xff", false, "ABCD1234EFG\uFFFD"},
+        CodeCase{"abcd1234ef\xc3", false, "ABCD1234EF\uFFFD"},
+        CodeCase{"abcd1234\xc0\xafgh", false, "ABCD1234\uFFFD\uFFFDGH"},
+        CodeCase{"abcd 1234\xed\xa0\x80", false, "ABCD1234\uFFFD\uFFFD\uFFFD"},
+        // Bytes that only join into a letter once a dash or blank between
+        // them is removed must not make a well-formed key ("ı" is C4 B1).
+        CodeCase{"yyyyyyyyyyy\xc4-\xb1", false, "YYYYYYYYYYY\uFFFD\uFFFD"},
+        CodeCase{"yyyyyyyyyyy\xc4 \xb1", false, "YYYYYYYYYYY\uFFFD\uFFFD"}));
 
 struct ExpiryCase {
     std::optional<std::string> input;
