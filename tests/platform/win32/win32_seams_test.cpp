@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/command_line.h"
+#include "platform/library.h"
 #include "platform/os_error.h"
 #include "platform/paths.h"
 #include "platform/registry.h"
@@ -49,6 +50,23 @@ TEST(ProcessArgumentsWin32, SplitsTheProcessCommandLineNotArgv) {
     const std::vector<std::string> args = process_arguments(1, argv);
     ASSERT_FALSE(args.empty());
     EXPECT_NE(args[0].find("tarvo_platform_tests"), std::string::npos) << args[0];
+}
+
+TEST(LibraryWin32, LoadsBySystemPathAndLooksUpEntryPoints) {
+    auto library = load_library(L"C:\\Windows\\System32\\kernel32.dll");
+    ASSERT_TRUE(library) << describe(library.error());
+    using GetPid = DWORD(WINAPI*)();
+    auto* entry = library_symbol(*library, "GetCurrentProcessId");
+    ASSERT_NE(entry, nullptr);
+    EXPECT_EQ(reinterpret_cast<GetPid>(entry)(), GetCurrentProcessId());
+    EXPECT_EQ(library_symbol(*library, "TarvoNoSuchEntryPoint"), nullptr);
+}
+
+TEST(LibraryWin32, AMissingLibraryIsTheSystemsError) {
+    auto library = load_library(L"C:\\ProgramData\\TARVO-no-such-folder\\wireguard.dll");
+    ASSERT_FALSE(library);
+    EXPECT_EQ(library.error().code, ERROR_MOD_NOT_FOUND);
+    EXPECT_FALSE(library.error().message.empty());
 }
 
 // Each test makes its keys under a folder of its own (tests run in parallel
