@@ -25,3 +25,18 @@ TEST(RunProcessHiddenWin32, ExitStatusWithTheTopBitSetIsNegative) {
 
 }  // namespace
 }  // namespace tarvo::platform
+
+namespace tarvo::platform {
+namespace {
+
+// A bare name is found the way Windows finds its tools: here cmd.exe in the
+// system folder, which is not on the test's own folder.
+TEST(RunProcessHiddenWin32, FindsABareToolNameInTheSystemFolder) {
+    auto result = run_process_hidden("cmd", {"/c", "echo tarvo& exit 3"});
+    ASSERT_TRUE(result) << describe(result.error());
+    EXPECT_EQ(result->exit_code, 3);
+    EXPECT_EQ(result->stdout_bytes, "tarvo\r\n");
+}
+
+}  // namespace
+}  // namespace tarvo::platform
