@@ -6,16 +6,6 @@
 
 namespace tarvo {
 
-namespace {
-
-bool copy_over(const std::filesystem::path& from, const std::filesystem::path& to) {
-    std::error_code ec;
-    std::filesystem::copy_file(from, to, std::filesystem::copy_options::overwrite_existing, ec);
-    return !ec;
-}
-
-}  // namespace
-
 InstallLocations install_locations() { return {platform::host_path("C:\\ProgramData\\TARVO")}; }
 
 void install_program_copy(const std::filesystem::path& running, const InstallLocations& where) {
@@ -25,13 +15,13 @@ void install_program_copy(const std::filesystem::path& running, const InstallLoc
     // The same file under another spelling (drive-letter case, a link) must not
     // be copied onto itself: the fallback would move the running copy aside
     // and then find nothing to copy from.
+    if (platform::is_same_file(running, copy)) return;
     std::error_code ec;
-    if (std::filesystem::equivalent(running, copy, ec)) return;
     std::filesystem::remove(where.old_copy(), ec);
-    if (copy_over(running, copy)) return;
+    if (platform::copy_file_over(running, copy)) return;
     // Windows refuses to overwrite a running program file but lets it be moved.
     (void)platform::replace_file(copy, where.old_copy());
-    (void)copy_over(running, copy);
+    (void)platform::copy_file_over(running, copy);
 }
 
 std::string double_apostrophes(std::string_view text) {

@@ -31,6 +31,30 @@ protected:
     fs::path root_;
 };
 
+TEST_F(FilesTest, CopyReplacesAnExistingFile) {
+    write(root_ / "from", "new");
+    write(root_ / "to", "older and longer");
+    ASSERT_TRUE(copy_file_over(root_ / "from", root_ / "to"));
+    EXPECT_EQ(read(root_ / "to"), "new");
+    EXPECT_FALSE(copy_file_over(root_ / "missing", root_ / "to"));
+    EXPECT_EQ(read(root_ / "to"), "new");
+}
+
+TEST_F(FilesTest, TellsOneFileFromTwoFilesOfTheSameSize) {
+    const fs::path a = root_ / "a.exe";
+    const fs::path b = root_ / "b.exe";
+    write(a, "same size");
+    write(b, "same size");
+    EXPECT_TRUE(is_same_file(a, a));
+    EXPECT_TRUE(is_same_file(a, root_ / "." / "a.exe"));
+    EXPECT_FALSE(is_same_file(a, b));
+    EXPECT_FALSE(is_same_file(a, root_ / "missing.exe"));
+
+    std::error_code ec;
+    fs::create_hard_link(a, root_ / "link.exe", ec);
+    if (!ec) EXPECT_TRUE(is_same_file(a, root_ / "link.exe"));
+}
+
 TEST_F(FilesTest, CreatesEveryMissingFolderAndAcceptsExistingOnes) {
     const fs::path deep = root_ / "a" / "b" / "c";
     ASSERT_TRUE(platform::create_directories(deep));

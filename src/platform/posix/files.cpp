@@ -30,4 +30,17 @@ Status<OsError> make_executable(const std::filesystem::path& file) {
     return Unit{};
 }
 
+Status<OsError> copy_file_over(const std::filesystem::path& from, const std::filesystem::path& to) {
+    std::error_code ec;
+    std::filesystem::copy_file(from, to, std::filesystem::copy_options::overwrite_existing, ec);
+    if (ec) return unexpected(os_error(ec.value()));
+    return Unit{};
+}
+
+bool is_same_file(const std::filesystem::path& a, const std::filesystem::path& b) {
+    struct stat sa {}, sb {};
+    if (stat(a.c_str(), &sa) != 0 || stat(b.c_str(), &sb) != 0) return false;
+    return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+}
+
 }  // namespace tarvo::platform
