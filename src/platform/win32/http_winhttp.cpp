@@ -23,6 +23,7 @@ using Clock = std::chrono::steady_clock;
 
 constexpr wchar_t user_agent[] = L"WinHTTP";
 constexpr std::size_t read_buffer_size = 64 * 1024;
+constexpr int max_redirects = 5;
 
 std::wstring to_wide(std::string_view text) {
     if (text.empty()) return {};
@@ -66,6 +67,7 @@ struct Completion {
     HANDLE closed = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     DWORD error = 0;
     DWORD bytes_read = 0;
+    int redirects = 0;  // followed so far
 
     ~Completion() {
         CloseHandle(step_done);
@@ -90,6 +92,9 @@ void CALLBACK on_status(HINTERNET, DWORD_PTR context, DWORD status, LPVOID info,
         case WINHTTP_CALLBACK_STATUS_REQUEST_ERROR:
             completion->error = static_cast<WINHTTP_ASYNC_RESULT*>(info)->dwError;
             SetEvent(completion->step_done);
+            break;
+        case WINHTTP_CALLBACK_STATUS_REDIRECT:
+            ++completion->redirects;
             break;
         case WINHTTP_CALLBACK_STATUS_HANDLE_CLOSING:
             SetEvent(completion->closed);
@@ -131,7 +136,7 @@ public:
         if (!session_) return unexpected(failure(GetLastError()));
         DWORD decompression = WINHTTP_DECOMPRESSION_FLAG_GZIP;
         WinHttpSetOption(session_, WINHTTP_OPTION_DECOMPRESSION, &decompression, sizeof decompression);
-        DWORD redirects = 5;
+        DWORD redirects = max_redirects;
         WinHttpSetOption(session_, WINHTTP_OPTION_MAX_HTTP_AUTOMATIC_REDIRECTS, &redirects, sizeof redirects);
 
         connection_ = WinHttpConnect(session_, host.c_str(), parts.nPort, 0);
@@ -147,7 +152,8 @@ public:
         if (!WinHttpSetOption(request_, WINHTTP_OPTION_CONTEXT_VALUE, &context, sizeof context)) {
             return unexpected(failure(GetLastError()));
         }
-        const DWORD events = WINHTTP_CALLBACK_FLAG_ALL_COMPLETIONS | WINHTTP_CALLBACK_FLAG_HANDLES;
+        const DWORD events = WINHTTP_CALLBACK_FLAG_ALL_COMPLETIONS | WINHTTP_CALLBACK_FLAG_HANDLES |
+                             WINHTTP_CALLBACK_FLAG_REDIRECT;
         if (WinHttpSetStatusCallback(request_, on_status, events, 0) == WINHTTP_INVALID_STATUS_CALLBACK) {
             return unexpected(failure(GetLastError()));
         }
@@ -163,6 +169,9 @@ public:
         bound_phases();
         if (!WinHttpReceiveResponse(request_, nullptr)) return unexpected(failure(GetLastError()));
         if (auto done = await_step(); !done) return done;
+        // WinHTTP enforces the limit itself; count as well, since not every
+        // implementation of the API honours the option.
+        if (completion_.redirects > max_redirects) return unexpected(failure(ERROR_WINHTTP_REDIRECT_FAILED));
 
         DWORD status = 0;
         DWORD size = sizeof status;
@@ -182,7 +191,7 @@ public:
         if (!request_) return fail(failure(ERROR_WINHTTP_TIMEOUT));
         bound_phases();
         if (!WinHttpReadData(request_, buffer_.data(), static_cast<DWORD>(buffer_.size()), nullptr)) {
-            return fail(failure(GetLastError()));
+            return fail(step_failure(GetLastError()));
         }
         if (auto done = await_step(); !done) return fail(done.error());
         if (completion_.bytes_read == 0) {
@@ -214,8 +223,16 @@ private:
             close_request();
             return unexpected(failure(ERROR_WINHTTP_TIMEOUT));
         }
-        if (completion_.error != 0) return unexpected(failure(completion_.error));
+        if (completion_.error != 0) return unexpected(step_failure(completion_.error));
         return Unit{};
+    }
+
+    // A step that fails once the deadline has passed failed because of it,
+    // whatever the transport calls it (a socket time-out, for instance).
+    StreamError step_failure(DWORD code) const {
+        StreamError error = failure(code);
+        if (time_left().count() == 0) error.kind = StreamErrorKind::timed_out;
+        return error;
     }
 
     // Closing cancels a pending step; the callback may still run until
