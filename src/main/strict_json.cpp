@@ -1,28 +1,12 @@
 #include "main/strict_json.h"
 
+#include "platform/utf8.h"
+
 namespace tarvo {
 
 namespace {
 
 bool is_digit(char c) { return c >= '0' && c <= '9'; }
-
-void append_utf8(std::string& out, unsigned cp) {
-    if (cp < 0x80) {
-        out.push_back(static_cast<char>(cp));
-    } else if (cp < 0x800) {
-        out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else if (cp < 0x10000) {
-        out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
-        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else {
-        out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
-        out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    }
-}
 
 }  // namespace
 
@@ -97,7 +81,7 @@ std::optional<std::string> StrictJsonReader::read_string() {
                     if (!low || *low < 0xDC00 || *low > 0xDFFF) return std::nullopt;
                     cp = 0x10000 + ((cp - 0xD800) << 10) + (*low - 0xDC00);
                 }
-                append_utf8(out, cp);
+                platform::append_utf8(out, cp);
                 break;
             }
             default: return std::nullopt;

@@ -1,5 +1,7 @@
 #include "orchestrator/json_reader.h"
 
+#include "platform/utf8.h"
+
 #include <array>
 #include <charconv>
 #include <cstring>
@@ -17,24 +19,6 @@ int hex_value(int c) {
     if (c >= 'a' && c <= 'f') return c - 'a' + 10;
     if (c >= 'A' && c <= 'F') return c - 'A' + 10;
     return -1;
-}
-
-void append_utf8(std::string& out, std::uint32_t code) {
-    if (code < 0x80) {
-        out += static_cast<char>(code);
-    } else if (code < 0x800) {
-        out += static_cast<char>(0xC0 | (code >> 6));
-        out += static_cast<char>(0x80 | (code & 0x3F));
-    } else if (code < 0x10000) {
-        out += static_cast<char>(0xE0 | (code >> 12));
-        out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (code & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (code >> 18));
-        out += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (code & 0x3F));
-    }
 }
 
 // Checks the raw bytes of a string as UTF-8 as they pass. A fault is only
@@ -406,7 +390,7 @@ bool JsonReader::read_escape(std::string* out, std::size_t limit, bool* overflow
     }
     if (out) {
         std::string encoded;
-        append_utf8(encoded, code);
+        platform::append_utf8(encoded, code);
         keeper.keep(encoded.data(), encoded.size());
     }
     return true;

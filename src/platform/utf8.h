@@ -13,4 +13,7 @@ bool is_valid_utf8(std::string_view bytes);
 // Bytes as UTF-8 with every maximal ill-formed subpart replaced by one U+FFFD.
 std::string decode_utf8_lossy(std::string_view bytes);
 
+// Appends the UTF-8 form of one Unicode scalar value.
+void append_utf8(std::string& out, char32_t code_point);
+
 }  // namespace tarvo::platform
