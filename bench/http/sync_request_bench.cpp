@@ -39,11 +39,7 @@ void BM_SyncRequestFreshTls(benchmark::State& state) {
         state.SkipWithError(orchestrator.error().c_str());
         return;
     }
-    tarvo::OrchestratorEndpoint endpoint;
-    endpoint.host = (*orchestrator)->host();
-    endpoint.base_url = (*orchestrator)->base_url();
-    endpoint.ca_bundle_path = (*orchestrator)->ca_bundle_path();
-    endpoint.resolve_override = {{(*orchestrator)->host(), (*orchestrator)->port(), "127.0.0.1"}};
+    const tarvo::OrchestratorEndpoint endpoint = (*orchestrator)->endpoint();
     const tarvo::SyncReport report{true, false, true, false, 123456789, 987654321};
 
     double cpu = 0;

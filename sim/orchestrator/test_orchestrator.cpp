@@ -237,6 +237,10 @@ std::string TestOrchestrator::base_url() const {
     return "https://" + impl_->host + ":" + std::to_string(impl_->port) + "/tarvo";
 }
 
+OrchestratorEndpoint TestOrchestrator::endpoint() const {
+    return {host(), base_url(), ca_bundle_path(), {{host(), port(), "127.0.0.1"}}};
+}
+
 void TestOrchestrator::set_scenario(Scenario scenario) {
     std::lock_guard lock(impl_->mutex);
     impl_->scenario = std::move(scenario);

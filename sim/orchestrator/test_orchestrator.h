@@ -11,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "orchestrator/orchestrator_client.h"
 #include "util/expected.h"
 
 namespace tarvo::sim {
@@ -60,6 +61,9 @@ public:
     std::string base_url() const;
     // A PEM file holding the CA that issued the server's certificate.
     const std::string& ca_bundle_path() const;
+    // How the client reaches this server: its base URL, trusting its CA, with
+    // the host name resolved to 127.0.0.1.
+    OrchestratorEndpoint endpoint() const;
 
     void set_scenario(Scenario scenario);
     std::vector<RecordedRequest> requests() const;

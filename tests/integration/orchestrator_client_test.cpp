@@ -39,10 +39,7 @@ protected:
         auto started = TestOrchestrator::start(Scenario{});
         ASSERT_TRUE(started) << started.error();
         orchestrator = std::move(*started);
-        endpoint.host = orchestrator->host();
-        endpoint.base_url = orchestrator->base_url();
-        endpoint.ca_bundle_path = orchestrator->ca_bundle_path();
-        endpoint.resolve_override = {{orchestrator->host(), orchestrator->port(), "127.0.0.1"}};
+        endpoint = orchestrator->endpoint();
     }
 
     void answer(std::string code, Answer sync_answer, Answer status_answer = {200, "{}"}) {
