@@ -18,6 +18,7 @@
 #include <cstring>
 
 #include "platform/paths.h"
+#include "platform/posix/owned_fd.h"
 
 extern char** environ;
 
@@ -52,30 +53,9 @@ std::optional<std::filesystem::path> find_program(std::string_view program) {
     return std::nullopt;
 }
 
-class Fd {
-public:
-    Fd() = default;
-    explicit Fd(int fd) : fd_(fd) {}
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    ~Fd() { reset(); }
-    int get() const { return fd_; }
-    void adopt(int fd) {
-        reset();
-        fd_ = fd;
-    }
-    void reset() {
-        if (fd_ >= 0) ::close(fd_);
-        fd_ = -1;
-    }
-
-private:
-    int fd_ = -1;
-};
-
 struct Pipe {
-    Fd read_end;
-    Fd write_end;
+    OwnedFd read_end;
+    OwnedFd write_end;
 };
 
 Status<OsError> open_pipe(Pipe& pipe) {

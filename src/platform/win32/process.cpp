@@ -6,6 +6,7 @@
 #include <thread>
 #include <utility>
 
+#include "platform/win32/owned_handle.h"
 #include "platform/win32/wide_text.h"
 #include "platform/windows_command_line.h"
 
@@ -13,26 +14,7 @@ namespace tarvo::platform {
 
 namespace {
 
-class OwnedHandle {
-public:
-    OwnedHandle() = default;
-    explicit OwnedHandle(HANDLE handle) : handle_(handle) {}
-    OwnedHandle(OwnedHandle&& other) noexcept : handle_(std::exchange(other.handle_, nullptr)) {}
-    OwnedHandle& operator=(OwnedHandle&& other) noexcept {
-        std::swap(handle_, other.handle_);
-        return *this;
-    }
-    ~OwnedHandle() { close(); }
-
-    HANDLE get() const { return handle_; }
-    void close() {
-        if (handle_ != nullptr && handle_ != INVALID_HANDLE_VALUE) CloseHandle(handle_);
-        handle_ = nullptr;
-    }
-
-private:
-    HANDLE handle_ = nullptr;
-};
+using win32::OwnedHandle;
 
 // The child's end (`write`) is inheritable; ours (`read`) is not.
 struct OutputPipe {
