@@ -123,8 +123,9 @@ TEST(RunProcessHiddenWin32, AToolOutsideTheSystemFolderIsFoundOnlyInAnAbsolutePa
 
 // The program's own folder comes first in Windows' own search.
 TEST(RunProcessHiddenWin32, APlantedToolInTheProgramsOwnFolderIsNotRun) {
-    const auto own_folder = platform::own_executable_path()->parent_path();
-    const auto planted = own_folder / L"tarvo-own-folder-tool.exe";
+    const auto self = platform::own_executable_path();
+    ASSERT_TRUE(self);
+    const auto planted = self->parent_path() / L"tarvo-own-folder-tool.exe";
     plant(planted);
     auto result = run_process_hidden("tarvo-own-folder-tool", {});
     std::error_code ignored;
