@@ -126,18 +126,16 @@ bool save_client_config_to(const std::filesystem::path& file, const ClientConfig
     auto temporary = file;
     temporary += ".tmp";
     const std::string bytes = serialize_client_config(config);
-    {
-        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-        if (!out) return false;
-        out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-        out.close();
-        if (!out) {
-            std::error_code ec;
-            std::filesystem::remove(temporary, ec);
-            return false;
-        }
-    }
-    return platform::replace_file(temporary, file).has_value();
+    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
+    if (!out) return false;
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    out.close();
+    // A temporary file that cannot take the settings' place (a folder holds
+    // their name, say) must not stay behind.
+    if (out && platform::replace_file(temporary, file)) return true;
+    std::error_code ignored;
+    std::filesystem::remove(temporary, ignored);
+    return false;
 }
 
 void save_client_config(const ClientConfig& config) { (void)save_client_config_to(client_config_path(), config); }

@@ -19,10 +19,12 @@ struct ProcessOutput {
     std::string stderr_bytes;
 };
 
-// Starts `program` (a bare tool name is looked up the way the system finds its
-// tools; otherwise a path) with `args`, no console window, standard input the
-// null device, both output pipes drained while the child runs; waits for it.
-// `working_dir`, when given, is the child's current folder.
+// Starts `program` with `args`, no console window, standard input the null
+// device, both output pipes drained while the child runs; waits for it. A bare
+// tool name is looked for in the system folder, then in the absolute folders of
+// PATH, never in the program's own folder or the current folder; a name with a
+// folder part is used as given. `working_dir`, when given, is the child's
+// current folder.
 Expected<ProcessOutput, OsError> run_process_hidden(
     std::string_view program, const std::vector<std::string>& args,
     const std::optional<std::filesystem::path>& working_dir = std::nullopt);

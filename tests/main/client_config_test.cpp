@@ -132,6 +132,16 @@ TEST(SaveClientConfig, AFailedWriteLeavesTheStoredSettingsIntact) {
     EXPECT_EQ(load_client_config_from(file), stored);
 }
 
+TEST(SaveClientConfig, AFolderInPlaceOfTheFileFailsTheSaveAndLeavesNoTemporaryFile) {
+    TempFolder folder;
+    const auto file = folder.path() / "client.json";
+    write_bytes(file / "kept", "x");
+
+    EXPECT_FALSE(save_client_config_to(file, {"ABCDEFGH1234", true, false}));
+    EXPECT_FALSE(std::filesystem::exists(folder.path() / "client.json.tmp"));
+    EXPECT_EQ(read_bytes(file / "kept"), "x");
+}
+
 TEST(ClientConfigPath, IsBelowAppDataOrTheProgramDataFolder) {
     EXPECT_EQ(client_config_path_for(std::string("/roaming")),
               platform::path_from_text("/roaming") / "TARVO" / "client.json");

@@ -18,6 +18,7 @@
 #include <cstring>
 
 #include "platform/paths.h"
+#include "platform/posix/owned_fd.h"
 
 extern char** environ;
 
@@ -32,7 +33,9 @@ bool is_runnable_file(const std::filesystem::path& candidate) {
 }
 
 // A bare tool name is looked for in the host's system folder first, as
-// Windows finds its tools there, then along PATH.
+// Windows finds its tools there, then along the absolute folders of PATH; an
+// empty or relative entry would name the current folder, where anyone may have
+// put a file of that name, so it is skipped.
 std::optional<std::filesystem::path> find_program(std::string_view program) {
     if (program.find('/') != std::string_view::npos) return std::filesystem::path(std::string(program));
     if (program.empty()) return std::nullopt;
@@ -43,39 +46,17 @@ std::optional<std::filesystem::path> find_program(std::string_view program) {
     std::string_view dirs = path ? path : "/usr/bin:/bin";
     while (true) {
         const std::size_t colon = dirs.find(':');
-        std::string_view dir = dirs.substr(0, colon);
-        const auto candidate = std::filesystem::path(dir.empty() ? "." : std::string(dir)) / name;
-        if (is_runnable_file(candidate)) return candidate;
+        const std::filesystem::path dir(std::string(dirs.substr(0, colon)));
+        if (dir.is_absolute() && is_runnable_file(dir / name)) return dir / name;
         if (colon == std::string_view::npos) break;
         dirs.remove_prefix(colon + 1);
     }
     return std::nullopt;
 }
 
-class Fd {
-public:
-    Fd() = default;
-    explicit Fd(int fd) : fd_(fd) {}
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    ~Fd() { reset(); }
-    int get() const { return fd_; }
-    void adopt(int fd) {
-        reset();
-        fd_ = fd;
-    }
-    void reset() {
-        if (fd_ >= 0) ::close(fd_);
-        fd_ = -1;
-    }
-
-private:
-    int fd_ = -1;
-};
-
 struct Pipe {
-    Fd read_end;
-    Fd write_end;
+    OwnedFd read_end;
+    OwnedFd write_end;
 };
 
 Status<OsError> open_pipe(Pipe& pipe) {

@@ -6,6 +6,8 @@
 #include <thread>
 #include <utility>
 
+#include "platform/paths.h"
+#include "platform/win32/owned_handle.h"
 #include "platform/win32/wide_text.h"
 #include "platform/windows_command_line.h"
 
@@ -13,26 +15,58 @@ namespace tarvo::platform {
 
 namespace {
 
-class OwnedHandle {
-public:
-    OwnedHandle() = default;
-    explicit OwnedHandle(HANDLE handle) : handle_(handle) {}
-    OwnedHandle(OwnedHandle&& other) noexcept : handle_(std::exchange(other.handle_, nullptr)) {}
-    OwnedHandle& operator=(OwnedHandle&& other) noexcept {
-        std::swap(handle_, other.handle_);
-        return *this;
-    }
-    ~OwnedHandle() { close(); }
+using win32::OwnedHandle;
 
-    HANDLE get() const { return handle_; }
-    void close() {
-        if (handle_ != nullptr && handle_ != INVALID_HANDLE_VALUE) CloseHandle(handle_);
-        handle_ = nullptr;
-    }
+bool is_file(const std::filesystem::path& candidate) {
+    const DWORD attributes = GetFileAttributesW(candidate.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
 
-private:
-    HANDLE handle_ = nullptr;
-};
+std::optional<std::filesystem::path> system_folder() {
+    wchar_t buffer[MAX_PATH];
+    const UINT length = GetSystemDirectoryW(buffer, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH) return std::nullopt;
+    return std::filesystem::path(std::wstring(buffer, length));
+}
+
+// The system folder, PowerShell's folder below it, then the absolute folders
+// of PATH (an entry may be quoted). A relative entry would name the current
+// folder or one below it, so it is left out.
+std::vector<std::filesystem::path> tool_folders() {
+    std::vector<std::filesystem::path> folders;
+    if (auto system = system_folder()) {
+        folders.push_back(*system);
+        folders.push_back(*system / L"WindowsPowerShell" / L"v1.0");
+    }
+    const std::string path = environment_variable("PATH").value_or("");
+    std::string_view entries = path;
+    while (!entries.empty()) {
+        const std::size_t semicolon = entries.find(';');
+        std::string_view entry = entries.substr(0, semicolon);
+        entries.remove_prefix(semicolon == std::string_view::npos ? entries.size() : semicolon + 1);
+        if (entry.size() >= 2 && entry.front() == '"' && entry.back() == '"')
+            entry = entry.substr(1, entry.size() - 2);
+        auto folder = path_from_text(entry);
+        if (folder.is_absolute()) folders.push_back(std::move(folder));
+    }
+    return folders;
+}
+
+// A bare tool name is never looked for in the program's own folder or the
+// current folder, the first places CreateProcessW would try: the client runs
+// as administrator, often started from a downloads folder, and would run any
+// netsh.exe put there. A name with a folder part is used as given.
+std::optional<std::filesystem::path> find_program(std::string_view program) {
+    if (program.find_first_of("\\/:") != std::string_view::npos) return path_from_text(program);
+    if (program.empty()) return std::nullopt;
+    auto file_name = path_from_text(program);
+    if (!file_name.has_extension()) file_name += L".exe";
+    for (const auto& folder : tool_folders()) {
+        auto candidate = folder / file_name;
+        if (is_file(candidate)) return candidate;
+    }
+    return std::nullopt;
+}
 
 // The child's end (`write`) is inheritable; ours (`read`) is not.
 struct OutputPipe {
@@ -130,6 +164,8 @@ std::wstring command_line_for(std::string_view program, const std::vector<std::s
 Expected<ProcessOutput, OsError> run_process_hidden(
     std::string_view program, const std::vector<std::string>& args,
     const std::optional<std::filesystem::path>& working_dir) {
+    const auto application = find_program(program);
+    if (!application) return unexpected(os_error(ERROR_FILE_NOT_FOUND));
     auto input = open_null_input();
     if (!input) return unexpected(input.error());
     auto out = make_output_pipe();
@@ -149,11 +185,11 @@ Expected<ProcessOutput, OsError> run_process_hidden(
     startup.StartupInfo.hStdError = err->write.get();
     startup.lpAttributeList = inherited.list();
 
-    // No application name: a bare tool name is found by the system's own
-    // search (the program's folder, the system folders, then PATH).
+    // The program's full path as the application name: Windows then searches
+    // nowhere, and the command line still begins with the name as given.
     std::wstring command_line = command_line_for(program, args);
     PROCESS_INFORMATION child{};
-    if (!CreateProcessW(nullptr, command_line.data(), nullptr, nullptr, TRUE,
+    if (!CreateProcessW(application->c_str(), command_line.data(), nullptr, nullptr, TRUE,
                         CREATE_NO_WINDOW | EXTENDED_STARTUPINFO_PRESENT, nullptr,
                         working_dir ? working_dir->c_str() : nullptr, &startup.StartupInfo,
                         &child))

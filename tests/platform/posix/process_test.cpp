@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <filesystem>
+
 #include "platform/files.h"
 #include "support/host_root.h"
 
@@ -87,6 +90,26 @@ TEST(RunProcessHidden, FindsToolsInTheSystemFolderBeforePath) {
     const auto fallback = run_process_hidden("false", {});
     ASSERT_TRUE(fallback.has_value());
     EXPECT_EQ(fallback->exit_code, 1);
+}
+
+// An empty or relative PATH entry names the current folder or one below it,
+// where anyone may have put a file under a tool's name.
+TEST(RunProcessHidden, NeverLooksForAToolInTheCurrentFolder) {
+    testing::TempFolder folder;
+    for (const char* place : {"tarvo-planted-tool", "sub/tarvo-planted-tool"}) {
+        write_bytes(folder.path() / place, "#!/bin/sh\nprintf planted\n");
+        ASSERT_TRUE(make_executable(folder.path() / place).has_value());
+    }
+    const std::string old_path = std::getenv("PATH");
+    const auto old_folder = std::filesystem::current_path();
+    std::filesystem::current_path(folder.path());
+    ::setenv("PATH", ":.:sub:/usr/bin:/bin", 1);
+
+    const auto result = run_process_hidden("tarvo-planted-tool", {});
+    ::setenv("PATH", old_path.c_str(), 1);
+    std::filesystem::current_path(old_folder);
+    ASSERT_FALSE(result.has_value());
+    EXPECT_EQ(result.error().code, 2);
 }
 
 }  // namespace
