@@ -9,6 +9,7 @@
 #include <thread>
 #include <filesystem>
 #include <fstream>
+#include <ostream>
 
 #include "main/status_check.h"
 #include "test_ca.h"
@@ -89,6 +90,8 @@ struct ErrorCase {
     std::string expected;  // exact text, or a prefix when `prefix_only`
     bool prefix_only = false;
 };
+
+void PrintTo(const ErrorCase& c, std::ostream* os) { *os << c.name; }
 
 class SyncErrorTest : public OrchestratorClientTest, public ::testing::WithParamInterface<ErrorCase> {};
 
