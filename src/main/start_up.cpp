@@ -6,7 +6,8 @@
 
 namespace tarvo {
 
-StartupResult run_start_up(const std::vector<std::string>& args) {
+StartupResult run_start_up(const std::vector<std::string>& args,
+                           const std::optional<std::filesystem::path>& running) {
     StartupResult result;
     result.config = load_client_config();
     result.options = apply_command_line(args, result.config, [](const ClientConfig& c) { save_client_config(c); });
@@ -14,12 +15,16 @@ StartupResult run_start_up(const std::vector<std::string>& args) {
     (void)extract_embedded_files();
     (void)extract_embedded_files();
 
-    if (const auto running = platform::own_executable_path()) {
+    if (running) {
         const InstallLocations where = install_locations();
         install_program_copy(*running, where);
         create_desktop_shortcut(*running, where);
     }
     return result;
+}
+
+StartupResult run_start_up(const std::vector<std::string>& args) {
+    return run_start_up(args, platform::own_executable_path());
 }
 
 }  // namespace tarvo

@@ -1,6 +1,8 @@
 // The program's start-up, up to the point where the window would open.
 #pragma once
 
+#include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -16,8 +18,13 @@ struct StartupResult {
 
 // Reads the settings, applies `args`, writes the embedded files (twice, the
 // second pass filling what the first left), installs the program copy and
-// re-creates the shortcut when the program's own path is known. The TAP
-// adapter step is not part of it yet; "--no-tap" is accepted all the same.
+// re-creates the shortcut when `running`, the program's own file, is known.
+// The TAP adapter step is not part of it yet; "--no-tap" is accepted all the
+// same.
+StartupResult run_start_up(const std::vector<std::string>& args,
+                           const std::optional<std::filesystem::path>& running);
+
+// The same for this process's own program file, as the system tells it.
 StartupResult run_start_up(const std::vector<std::string>& args);
 
 }  // namespace tarvo

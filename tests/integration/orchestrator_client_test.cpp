@@ -9,6 +9,7 @@
 #include <thread>
 #include <filesystem>
 #include <fstream>
+#include <ostream>
 
 #include "main/status_check.h"
 #include "test_ca.h"
@@ -90,6 +91,8 @@ struct ErrorCase {
     bool prefix_only = false;
 };
 
+void PrintTo(const ErrorCase& c, std::ostream* os) { *os << c.name; }
+
 class SyncErrorTest : public OrchestratorClientTest, public ::testing::WithParamInterface<ErrorCase> {};
 
 TEST_P(SyncErrorTest, ReturnsTheReadyText) {
@@ -116,6 +119,10 @@ INSTANTIATE_TEST_SUITE_P(
         ErrorCase{"HtmlPage", {500, "<html><body>Internal Server Error</body></html>", "text/html"},
                   "Błąd serwera Orkiestratora (HTTP 500)"},
         ErrorCase{"EmptyBadGateway", {502, ""}, "Błąd serwera Orkiestratora (HTTP 502)"},
+        // From 400 on the body is an error body, even one a record could be read from.
+        ErrorCase{"DetailAt400", {400, R"({"detail": "Zły kod", "node_id": 17})"}, "Zły kod (HTTP 400)"},
+        ErrorCase{"RecordAt400", {400, kDeviceAnswer}, "Błąd serwera Orkiestratora (HTTP 400)"},
+        ErrorCase{"DetailAt401", {401, R"({"detail": "Brak dostępu"})"}, "Brak dostępu (HTTP 401)"},
         ErrorCase{"EmptyOk", {200, ""},
                   "Błąd parsowania JSON: Failed to read JSON: EOF while parsing a value at line 1 column 0"},
         ErrorCase{"MalformedOk", {200, "{\"node_id\": 1,\n \"name\": null}"},
@@ -124,6 +131,13 @@ INSTANTIATE_TEST_SUITE_P(
         ErrorCase{"SixRedirects", {200, kDeviceAnswer, "application/json", false, 0ms, 0ms, 6},
                   "Brak odpowiedzi Orkiestratora: ", true}),
     [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(OrchestratorClientTest, AnAnswerBelow400IsReadAsTheRecord) {
+    answer(kKey, {399, kDeviceAnswer});
+    auto result = sync(kKey);
+    ASSERT_TRUE(result) << result.error();
+    EXPECT_EQ(result->node_id, 17);
+}
 
 TEST_F(OrchestratorClientTest, FollowsFiveRedirectsAndDecodesGzip) {
     answer(kKey, {200, kDeviceAnswer, "application/json", true, 0ms, 0ms, 5});
@@ -155,6 +169,9 @@ TEST_F(OrchestratorClientTest, ReachableMeansAFinalStatusBelow400) {
     const Case cases[] = {
         {{200, "ok"}, true},
         {{204, ""}, true},
+        {{399, ""}, true},
+        {{400, ""}, false},
+        {{401, ""}, false},
         {{404, "missing"}, false},
         {{503, ""}, false},
         {{200, "ok", "text/plain", false, 0ms, 0ms, 1}, true},  // a redirect to a page that answers 200
@@ -199,6 +216,80 @@ TEST_F(StatusCheckTest, ADeviceAnswerSetsTheCardAndLogsTheFirstSuccessOnce) {
     EXPECT_EQ(orchestrator->requests()[0].target,
               std::string("/tarvo/api/control/sync?code=") + kKey +
                   "&power_on=0&force_l3=0&wg_running=0&l2_running=0&rx_bytes=0&tx_bytes=0");
+}
+
+TEST_F(StatusCheckTest, SendsTheStoredModeWithEverythingElseOff) {
+    for (const bool force_l3 : {false, true}) {
+        answer(kKey, {200, kDeviceAnswer});
+        orchestrator->clear_requests();
+        ClientConfig config;
+        config.DeviceCode = kKey;
+        config.ForceL3 = force_l3;
+        check_orchestrator_status(*create_shared_state(config), endpoint);
+        const auto requests = orchestrator->requests();
+        ASSERT_EQ(requests.size(), 1u);
+        EXPECT_EQ(requests[0].target, std::string("/tarvo/api/control/sync?code=") + kKey +
+                                          "&power_on=0&force_l3=" + (force_l3 ? "1" : "0") +
+                                          "&wg_running=0&l2_running=0&rx_bytes=0&tx_bytes=0");
+    }
+}
+
+TEST_F(StatusCheckTest, AnEmptyReasonIsShownEmpty) {
+    const struct {
+        const char* code;
+        const char* body;
+        std::string line;
+    } rows[] = {
+        {kKey, R"({"node_id": 17, "name": "Laptop-7", "reason": ""})", "(Węzeł 'Laptop-7' ID #17, Stan: )."},
+        {kPass, R"({"node_id": 5, "name": "Serwis", "node_type": "pass", "allow_l3": true, "reason": ""})",
+         "Rozpoznano przepustkę serwisową 'Serwis' (ID #5, ważna do: aktywna UTC, stan: )."},
+    };
+    for (const auto& row : rows) {
+        answer(row.code, {200, row.body});
+        auto shared = shared_with_code(row.code);
+        check_orchestrator_status(*shared, endpoint);
+        const auto entries = log(*shared);
+        ASSERT_EQ(entries.size(), 2u);
+        EXPECT_TRUE(entries[1].text.ends_with(row.line)) << entries[1].text;
+    }
+}
+
+// Every outcome writes both flags: each row starts from a card that shows the
+// opposite of what it must end with.
+TEST_F(StatusCheckTest, EachOutcomeSetsBothFlagsWhateverTheCardShowedBefore) {
+    const struct {
+        const char* name;
+        std::string code;
+        Answer sync_answer;
+        Answer status_answer;
+        bool online;
+        bool standby;
+        std::string text;
+    } rows[] = {
+        {"device answered", kKey, {200, kDeviceAnswer}, {200, "ok"}, true, false, "HTTPS OK (ID #17)"},
+        {"blocked pass answered", kPass, {200, kExpiredPassAnswer}, {200, "ok"}, true, true, "PASS OK (ID #4)"},
+        {"refused, reachable", kKey, {403, ""}, {200, "ok"}, true, true, "Nieznany kod / PASS"},
+        {"refused, unreachable", kKey, {403, ""}, {404, ""}, false, false, "Brak łączności HTTPS"},
+        {"malformed, reachable", "not a code", {}, {200, "ok"}, true, false, "HTTPS " + endpoint.host + " OK"},
+        {"malformed, unreachable", "not a code", {}, {503, ""}, false, false, "Brak łączności HTTPS"},
+        {"empty, reachable at 399", "", {}, {399, ""}, true, false, "HTTPS " + endpoint.host + " OK"},
+        {"empty, unreachable at 400", "", {}, {400, ""}, false, false, "Brak łączności HTTPS"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        answer(row.code, row.sync_answer, row.status_answer);
+        auto shared = shared_with_code(row.code);
+        {
+            auto state = shared->lock();
+            state->orchestrator_card.online = !row.online;
+            state->orchestrator_card.standby = !row.standby;
+        }
+        check_orchestrator_status(*shared, endpoint);
+        const StatusCard c = card(*shared);
+        EXPECT_EQ(c.online, row.online);
+        EXPECT_EQ(c.standby, row.standby);
+        EXPECT_EQ(c.text, row.text);
+    }
 }
 
 TEST_F(StatusCheckTest, PassAnswersShowPassOkAndTheirExpiry) {

@@ -197,6 +197,31 @@ TEST(BootstrapReader, ArrayFormSetsEveryFieldInDeclarationOrder) {
     EXPECT_EQ(*result, all_fields_record());
 }
 
+// The same values with every key of the three records spelt out, in an order
+// of their own.
+constexpr const char* all_fields_object = R"({
+  "peer_age_seconds": 9, "online": true, "state_label": "label", "reason": "reason",
+  "has_l2_link": true, "has_link": true, "allow_l2": true, "allow_l3": true, "allow_orchestrator": true,
+  "owner_active": true, "project_enabled": true,
+  "links": [{"tap_ip": "t", "hub_ip": "h", "tunnel_id": 12, "dst_subnet": "b", "src_subnet": "a",
+             "mode": "L2", "target_id": 8, "source_id": 7, "id": 1}],
+  "hub": {"hub_wg_ip": "10.8.0.1", "server_public_key": "c2Vydg==", "endpoint": "hub:51820"},
+  "public_key": "cHVi", "private_key": "cHJpdg==", "tap_ip": "10.9.0.7", "hub_ip": "10.8.0.1",
+  "tunnel_id": 70, "local_subnet": "192.168.7.0/24", "wg_ip": "10.8.0.7", "owner": "owner",
+  "project_id": 3, "node_type": "desktop", "name": "Laptop", "node_id": 7, "pass_status": "ACTIVE",
+  "pass_expires_at": "2025-03-01T08:15:00Z", "pass_hours": 48, "pass_code": "PASS-48H-ABCDEFGH",
+  "device_code": "DEV1", "status": "ok"
+})";
+
+TEST(BootstrapReader, ObjectFormSetsEveryFieldByItsKey) {
+    for (const std::size_t piece : {std::size_t{64 * 1024}, std::size_t{1}}) {
+        MemoryByteSource source(all_fields_object, piece);
+        const auto result = read_bootstrap_result(source);
+        ASSERT_TRUE(result.has_value()) << result.error().text;
+        EXPECT_EQ(*result, all_fields_record()) << "piece " << piece;
+    }
+}
+
 TEST(BootstrapReader, ArrayFormRefusesValuesPastTheLastField) {
     const std::string base = all_fields_array;
     const std::size_t end = base.size();

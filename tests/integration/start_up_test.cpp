@@ -1,0 +1,309 @@
+// The whole start-up against a fresh host root: settings, the embedded files,
+// the program copy and the desktop shortcut. powershell is the tool stand-in,
+// which records how it was called.
+#include "main/start_up.h"
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <optional>
+#include <ostream>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "drivers/embedded_assets.h"
+#include "platform/paths.h"
+#include "support/file_writes.h"
+#include "support/host_root.h"
+
+#ifndef TARVO_WINTOOLS_STANDIN
+#error "the test build names the tool stand-in in TARVO_WINTOOLS_STANDIN"
+#endif
+
+namespace tarvo {
+namespace {
+
+using testing::read_bytes;
+using testing::write_bytes;
+
+// Below C:\ProgramData\TARVO, in the order they are written: the libraries,
+// then the driver folder.
+const std::vector<std::string> kEmbedded = {"wireguard.dll",       "wintun.dll",         "driver/tapinstall.exe",
+                                            "driver/OemVista.inf", "driver/tap0901.cat", "driver/tap0901.sys"};
+
+std::string embedded(const std::string& relative) {
+    return std::string(assets::find(std::filesystem::path(relative).filename().string()).value());
+}
+
+// The same size as the embedded copy, other bytes.
+std::string same_size_other_bytes(const std::string& relative) { return std::string(embedded(relative).size(), '#'); }
+
+// Where the running program file is.
+enum class OwnPath { downloads, installed_copy, missing_file, unknown };
+enum class Shortcut { none, to_installed_copy, to_running_program };
+
+struct Planted {
+    std::string path;  // below C:\ProgramData\TARVO
+    std::string bytes;
+    std::string hard_link_to = {};  // when set: `path` is made another name of that planted file
+};
+
+using Written = std::vector<std::string>;
+
+struct StartUpCase {
+    const char* name;
+    std::vector<std::string> args;  // after the program's own name
+    OwnPath own = OwnPath::downloads;
+    std::vector<Planted> before = {};
+    // Every file written below C:\ProgramData\TARVO and its driver folder, in
+    // order. Rows that leave it unset start without those two folders.
+    std::optional<Written> writes = {};
+    // Files below C:\ProgramData\TARVO afterwards (no value: absent). An
+    // embedded file not named here must hold the embedded bytes.
+    std::vector<std::pair<std::string, std::optional<std::string>>> after = {};
+    Shortcut shortcut = Shortcut::to_installed_copy;
+    ClientConfig config = {};
+    StartupOptions options = {};
+};
+
+void PrintTo(const StartUpCase& c, std::ostream* os) { *os << c.name; }
+
+constexpr const char* kNewProgram = "new program";
+
+// Written when the settings are saved; with APPDATA unset they lie in
+// C:\ProgramData\TARVO\TARVO.
+constexpr const char* kSettings = "TARVO/client.json";
+
+Written fresh_writes() {
+    Written w = kEmbedded;
+    w.push_back("TarvoClient.exe");
+    return w;
+}
+
+const std::vector<StartUpCase>& cases() {
+    static const std::vector<StartUpCase> all = {
+        {.name = "FreshMachine",
+         .args = {},
+         .after = {{"TarvoClient.exe", kNewProgram}, {"TarvoClient.old.exe", std::nullopt}, {kSettings, std::nullopt}}},
+        {.name = "NoLaunchStillRunsEveryStep",
+         .args = {"--no-launch"},
+         .writes = fresh_writes(),
+         .after = {{"TarvoClient.exe", kNewProgram}, {kSettings, std::nullopt}},
+         .options = {.no_launch = true}},
+        {.name = "NoTapAndNoLaunch",
+         .args = {"--no-tap", "--no-launch"},
+         .writes = fresh_writes(),
+         .after = {{"TarvoClient.exe", kNewProgram}, {kSettings, std::nullopt}},
+         .options = {.no_tap = true, .no_launch = true}},
+        {.name = "OnlyMissingOrWrongSizedFilesAreRewritten",
+         .args = {"--no-launch"},
+         .before = {{"wireguard.dll", embedded("wireguard.dll")},
+                    {"wintun.dll", same_size_other_bytes("wintun.dll")},
+                    {"driver/tapinstall.exe", embedded("driver/tapinstall.exe")},
+                    {"driver/tap0901.cat", embedded("driver/tap0901.cat") + "longer"},
+                    {"driver/tap0901.sys", ""}},
+         .writes = Written{"driver/OemVista.inf", "driver/tap0901.cat", "driver/tap0901.sys", "TarvoClient.exe"},
+         .after = {{"wintun.dll", same_size_other_bytes("wintun.dll")}},
+         .options = {.no_launch = true}},
+        // The library and a driver file as one file can never match both
+        // sizes: each pass of the extraction rewrites both, so the writes
+        // show that there are two passes.
+        {.name = "TheSecondPassRewritesWhatTheFirstLeftWrong",
+         .args = {"--no-launch"},
+         .before = {{"wireguard.dll", "x"}, {"driver/tap0901.sys", "", "wireguard.dll"}},
+         .writes = Written{"wireguard.dll", "wintun.dll", "driver/tapinstall.exe", "driver/OemVista.inf",
+                           "driver/tap0901.cat", "driver/tap0901.sys", "wireguard.dll", "driver/tap0901.sys",
+                           "TarvoClient.exe"},
+         .after = {{"wireguard.dll", embedded("driver/tap0901.sys")}},
+         .options = {.no_launch = true}},
+        {.name = "ReplacesTheInstalledCopyAndDeletesTheOldOne",
+         .args = {"--no-launch"},
+         .before = {{"TarvoClient.exe", "older program, longer"}, {"TarvoClient.old.exe", "oldest"}},
+         .writes = fresh_writes(),
+         .after = {{"TarvoClient.exe", kNewProgram}, {"TarvoClient.old.exe", std::nullopt}},
+         .options = {.no_launch = true}},
+        // A folder in place of the installed copy refuses to be overwritten,
+        // as a running program file does, but can be moved aside.
+        {.name = "AnInstalledCopyInUseIsMovedAside",
+         .args = {"--no-launch"},
+         .before = {{"TarvoClient.exe/in-use", "busy"}, {"TarvoClient.old.exe", "oldest"}},
+         .writes = fresh_writes(),
+         .after = {{"TarvoClient.exe", kNewProgram}, {"TarvoClient.old.exe/in-use", "busy"}},
+         .options = {.no_launch = true}},
+        {.name = "StartedFromTheInstalledCopy",
+         .args = {"--no-launch"},
+         .own = OwnPath::installed_copy,
+         .before = {{"TarvoClient.exe", "installed"}, {"TarvoClient.old.exe", "oldest"}},
+         .writes = kEmbedded,
+         .after = {{"TarvoClient.exe", "installed"}, {"TarvoClient.old.exe", "oldest"}},
+         .options = {.no_launch = true}},
+        {.name = "AnUnknownOwnPathSkipsTheCopyAndTheShortcut",
+         .args = {"--no-launch"},
+         .own = OwnPath::unknown,
+         .before = {{"TarvoClient.old.exe", "oldest"}},
+         .writes = kEmbedded,
+         .after = {{"TarvoClient.exe", std::nullopt}, {"TarvoClient.old.exe", "oldest"}},
+         .shortcut = Shortcut::none,
+         .options = {.no_launch = true}},
+        {.name = "AProgramFileThatCannotBeCopiedLeavesTheShortcutOnIt",
+         .args = {"--no-launch"},
+         .own = OwnPath::missing_file,
+         .writes = kEmbedded,
+         .after = {{"TarvoClient.exe", std::nullopt}},
+         .shortcut = Shortcut::to_running_program,
+         .options = {.no_launch = true}},
+        {.name = "AWellFormedKeyIsSaved",
+         .args = {"--no-launch", "--key", "abcd-1234-efgh"},
+         .after = {{kSettings, "{\n  \"DeviceCode\": \"ABCD1234EFGH\",\n  \"AutoConnect\": true,\n  \"ForceL3\": false\n}"}},
+         .config = {"ABCD1234EFGH", true, false},
+         .options = {.no_launch = true}},
+        {.name = "AMalformedCodeSavesNothing",
+         .args = {"--code", "abcd-1234", "--no-launch"},
+         .after = {{kSettings, std::nullopt}},
+         .options = {.no_launch = true}},
+        {.name = "StoredSettingsAreReadButNotRewritten",
+         .args = {"--no-launch"},
+         .before = {{kSettings, R"({"ForceL3":true,"DeviceCode":"PASS-1H-AAAAAAAA"})"}},
+         .after = {{kSettings, R"({"ForceL3":true,"DeviceCode":"PASS-1H-AAAAAAAA"})"}},
+         .config = {"PASS-1H-AAAAAAAA", true, true},
+         .options = {.no_launch = true}},
+        {.name = "MalformedSettingsGiveDefaultsAndStayAsTheyAre",
+         .args = {"--no-launch"},
+         .before = {{kSettings, R"({"DeviceCode":"ABCD1234EFGH","AutoConnect":null})"}},
+         .after = {{kSettings, R"({"DeviceCode":"ABCD1234EFGH","AutoConnect":null})"}},
+         .options = {.no_launch = true}},
+    };
+    return all;
+}
+
+struct ToolCall {
+    std::string tool;
+    std::vector<std::string> args;
+};
+
+class StartUpTest : public ::testing::TestWithParam<StartUpCase> {
+protected:
+    void SetUp() override {
+        // The settings path then lies in the host root too.
+        if (const char* appdata = std::getenv("APPDATA")) saved_appdata_ = appdata;
+        ::unsetenv("APPDATA");
+        const auto system32 = platform::host_path("C:\\Windows\\System32");
+        std::filesystem::create_directories(system32);
+        std::filesystem::create_symlink(TARVO_WINTOOLS_STANDIN, system32 / "powershell");
+        write_bytes(downloaded, kNewProgram);
+    }
+
+    void TearDown() override {
+        if (saved_appdata_) ::setenv("APPDATA", saved_appdata_->c_str(), 1);
+    }
+
+    void plant(const Planted& p) {
+        const auto target = data / p.path;
+        if (p.hard_link_to.empty()) return write_bytes(target, p.bytes);
+        std::filesystem::create_directories(target.parent_path());
+        std::error_code ec;
+        std::filesystem::create_hard_link(data / p.hard_link_to, target, ec);
+        if (ec) GTEST_SKIP() << "no hard links here: " << ec.message();
+    }
+
+    std::optional<std::filesystem::path> own_path(OwnPath own) const {
+        switch (own) {
+            case OwnPath::downloads: return downloaded;
+            case OwnPath::installed_copy: return data / "TarvoClient.exe";
+            case OwnPath::missing_file: return downloaded.parent_path() / "gone.exe";
+            case OwnPath::unknown: return std::nullopt;
+        }
+        return std::nullopt;
+    }
+
+    std::vector<ToolCall> tool_calls() const {
+        std::vector<ToolCall> calls;
+        std::ifstream log(root.path() / "tarvo-standin.log");
+        for (std::string line; std::getline(log, line);) {
+            const auto call = nlohmann::json::parse(line);
+            calls.push_back({call.at("tool").get<std::string>(), call.at("args").get<std::vector<std::string>>()});
+        }
+        return calls;
+    }
+
+    void expect_shortcut(Shortcut shortcut, const std::optional<std::filesystem::path>& running) const {
+        const auto calls = tool_calls();
+        if (shortcut == Shortcut::none) {
+            EXPECT_TRUE(calls.empty()) << calls.size() << " tool calls, the first " << calls[0].tool;
+            return;
+        }
+        ASSERT_EQ(calls.size(), 1u);
+        EXPECT_EQ(calls[0].tool, "powershell");
+        ASSERT_EQ(calls[0].args.size(), 3u);
+        EXPECT_EQ(calls[0].args[0], "-NoProfile");
+        EXPECT_EQ(calls[0].args[1], "-Command");
+        const std::string target =
+            platform::path_text(shortcut == Shortcut::to_installed_copy ? data / "TarvoClient.exe" : *running);
+        const std::string& script = calls[0].args[2];
+        EXPECT_NE(script.find("$sc.TargetPath = '" + target + "';"), std::string::npos) << script;
+        EXPECT_NE(script.find("$sc.WorkingDirectory = '" + platform::path_text(data) + "';"), std::string::npos)
+            << script;
+        EXPECT_NE(script.find("$sc.IconLocation = '" + target + ",0';"), std::string::npos) << script;
+    }
+
+    testing::ScopedHostRoot root;
+    const std::filesystem::path data = platform::host_path("C:\\ProgramData\\TARVO");
+    const std::filesystem::path downloaded = platform::host_path("C:\\Users\\Jan\\Downloads\\TarvoClient.exe");
+
+private:
+    std::optional<std::string> saved_appdata_;
+};
+
+TEST_P(StartUpTest, LeavesTheHostAsExpected) {
+    const StartUpCase& c = GetParam();
+    std::optional<testing::FileWriteWatch> watch;
+    if (c.writes) {
+        std::filesystem::create_directories(data / "driver");
+        watch.emplace(data, std::vector<std::string>{"", "driver"});
+        ASSERT_TRUE(watch->ok());
+    }
+    for (const Planted& p : c.before) plant(p);
+    if (IsSkipped()) return;
+    if (watch) (void)watch->take();  // the planting itself
+
+    std::vector<std::string> args{"TarvoClient.exe"};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    const auto running = own_path(c.own);
+    const StartupResult result = run_start_up(args, running);
+
+    EXPECT_EQ(result.config, c.config);
+    EXPECT_EQ(result.options.no_tap, c.options.no_tap);
+    EXPECT_EQ(result.options.no_launch, c.options.no_launch);
+    if (watch) {
+        EXPECT_EQ(watch->take(), *c.writes);
+    }
+
+    const auto named_after = [&](const std::string& path) {
+        for (const auto& [name, bytes] : c.after) {
+            if (name == path) return true;
+        }
+        return false;
+    };
+    for (const auto& file : kEmbedded) {
+        if (!named_after(file)) {
+            EXPECT_EQ(read_bytes(data / file), embedded(file)) << file;
+        }
+    }
+    for (const auto& [name, bytes] : c.after) {
+        if (bytes) {
+            EXPECT_EQ(read_bytes(data / name), *bytes) << name;
+        } else {
+            EXPECT_FALSE(std::filesystem::exists(data / name)) << name;
+        }
+    }
+    expect_shortcut(c.shortcut, running);
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, StartUpTest, ::testing::ValuesIn(cases()),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace
+}  // namespace tarvo
