@@ -1,7 +1,9 @@
 // The HTTP seam over libcurl (OpenSSL flavour). The transfer runs through the
 // multi interface on the caller's thread, so the body is handed out while it
 // arrives: the write callback fills a bounded buffer and pauses the transfer
-// when it is full; the next read empties it and resumes.
+// when it is full; the next read empties it and resumes. The server's
+// certificate is checked against the compiled-in public roots only, never
+// against the machine's CA file or folder.
 #include "platform/http.h"
 
 #include <curl/curl.h>
@@ -9,7 +11,11 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdlib>
+#include <fstream>
+#include <sstream>
 #include <string_view>
+
+#include "platform/public_roots.h"
 
 namespace tarvo::platform {
 
@@ -38,6 +44,29 @@ bool starts_with_ignoring_case(std::string_view text, std::string_view prefix) {
     });
 }
 
+// Names an extra CA file for the simulated network, where the program itself
+// talks to a test orchestrator. Read by the linux build only.
+constexpr const char* test_ca_bundle_variable = "TARVO_TEST_CA_BUNDLE";
+
+// The roots one request trusts, as PEM: the public set, plus the CA files a
+// test or the simulated network names.
+Expected<std::string, StreamError> trusted_roots_pem(const HttpGetRequest& request) {
+    std::vector<std::string> extra_files;
+    if (!request.ca_bundle_path.empty()) extra_files.push_back(request.ca_bundle_path);
+    if (const char* named = std::getenv(test_ca_bundle_variable); named && *named) extra_files.emplace_back(named);
+    std::string pem(public_roots_pem());
+    for (const std::string& file : extra_files) {
+        std::ifstream in(file, std::ios::binary);
+        std::ostringstream text;
+        if (!(in && text << in.rdbuf())) {
+            return unexpected(StreamError{StreamErrorKind::other, "could not read the CA file " + file});
+        }
+        pem += '\n';
+        pem += text.str();
+    }
+    return pem;
+}
+
 // A status libcurl follows when the head names a Location.
 bool is_followed_redirect(long status) {
     return status == 300 || status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
@@ -45,8 +74,10 @@ bool is_followed_redirect(long status) {
 
 class CurlTransfer final : public ByteSource {
 public:
-    explicit CurlTransfer(const HttpGetRequest& request)
-        : deadline_(Clock::now() + request.deadline), budget_(request.deadline) {
+    CurlTransfer(const HttpGetRequest& request, std::string trusted_roots_pem)
+        : trusted_roots_pem_(std::move(trusted_roots_pem)),
+          deadline_(Clock::now() + request.deadline),
+          budget_(request.deadline) {
         easy_ = curl_easy_init();
         multi_ = curl_multi_init();
         if (!easy_ || !multi_) std::abort();
@@ -117,10 +148,10 @@ private:
         curl_easy_setopt(easy_, CURLOPT_PROXY, "");
         curl_easy_setopt(easy_, CURLOPT_SSL_VERIFYPEER, 1L);
         curl_easy_setopt(easy_, CURLOPT_SSL_VERIFYHOST, 2L);
-        if (!request.ca_bundle_path.empty()) {
-            curl_easy_setopt(easy_, CURLOPT_CAINFO, request.ca_bundle_path.c_str());
-            curl_easy_setopt(easy_, CURLOPT_CAPATH, nullptr);
-        }
+        curl_blob roots{trusted_roots_pem_.data(), trusted_roots_pem_.size(), CURL_BLOB_NOCOPY};
+        curl_easy_setopt(easy_, CURLOPT_CAINFO_BLOB, &roots);
+        curl_easy_setopt(easy_, CURLOPT_CAINFO, nullptr);
+        curl_easy_setopt(easy_, CURLOPT_CAPATH, nullptr);
         for (const HostAddress& entry : request.resolve_override) {
             const std::string line = entry.host + ":" + std::to_string(entry.port) + ":" + entry.address;
             resolve_list_ = curl_slist_append(resolve_list_, line.c_str());
@@ -209,6 +240,7 @@ private:
     CURLM* multi_ = nullptr;
     curl_slist* resolve_list_ = nullptr;
     char error_text_[CURL_ERROR_SIZE];
+    std::string trusted_roots_pem_;  // libcurl reads it in place for the whole transfer
     std::string user_agent_ = default_user_agent();
     Clock::time_point deadline_;
     std::chrono::milliseconds budget_;
@@ -230,7 +262,9 @@ private:
 
 Expected<HttpResponse, StreamError> http_get(const HttpGetRequest& request) {
     initialize_curl_once();
-    auto transfer = std::make_unique<CurlTransfer>(request);
+    auto roots = trusted_roots_pem(request);
+    if (!roots) return unexpected(roots.error());
+    auto transfer = std::make_unique<CurlTransfer>(request, std::move(*roots));
     if (!transfer->await_head()) return unexpected(transfer->failure());
     HttpResponse response;
     response.status = transfer->status();
