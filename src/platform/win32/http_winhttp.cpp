@@ -15,6 +15,9 @@
 #include <cstdlib>
 #include <optional>
 
+#include "platform/os_error.h"
+#include "platform/win32/wide_text.h"
+
 namespace tarvo::platform {
 
 namespace {
@@ -25,40 +28,10 @@ constexpr wchar_t user_agent[] = L"WinHTTP";
 constexpr std::size_t read_buffer_size = 64 * 1024;
 constexpr int max_redirects = 5;
 
-std::wstring to_wide(std::string_view text) {
-    if (text.empty()) return {};
-    const int n = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-    std::wstring out(static_cast<std::size_t>(n), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), n);
-    return out;
-}
-
-std::string to_utf8(std::wstring_view text) {
-    if (text.empty()) return {};
-    const int n = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
-    std::string out(static_cast<std::size_t>(n), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), n, nullptr, nullptr);
-    return out;
-}
-
-// WinHTTP's own text for an error code, with the code.
-std::string describe_winhttp_error(DWORD code) {
-    wchar_t* text = nullptr;
-    const DWORD flags = FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS |
-                        FORMAT_MESSAGE_FROM_HMODULE;
-    DWORD n = FormatMessageW(flags, GetModuleHandleW(L"winhttp.dll"), code, 0, reinterpret_cast<wchar_t*>(&text), 0,
-                             nullptr);
-    std::string message = n ? to_utf8(std::wstring_view(text, n)) : "WinHTTP error";
-    if (text) LocalFree(text);
-    while (!message.empty() && (message.back() == '\n' || message.back() == '\r' || message.back() == ' ')) {
-        message.pop_back();
-    }
-    return message + " (os error " + std::to_string(code) + ")";
-}
-
 StreamError failure(DWORD code) {
     const bool timed_out = code == ERROR_WINHTTP_TIMEOUT;
-    return {timed_out ? StreamErrorKind::timed_out : StreamErrorKind::other, describe_winhttp_error(code)};
+    return {timed_out ? StreamErrorKind::timed_out : StreamErrorKind::other,
+            describe(os_error(static_cast<int>(code)))};
 }
 
 // What the status callback reports back to the waiting thread.
@@ -119,7 +92,7 @@ public:
 
     // Sends the request and waits for the final answer's head.
     Status<StreamError> start(const std::string& url) {
-        const std::wstring wide_url = to_wide(url);
+        const std::wstring wide_url = win32::to_wide(url);
         URL_COMPONENTS parts{};
         parts.dwStructSize = sizeof parts;
         parts.dwHostNameLength = static_cast<DWORD>(-1);
