@@ -2,9 +2,10 @@
 // deadline bounds every phase: each step is started and then waited for with
 // the time that is left; when the time is up the request handle is closed,
 // which cancels whatever is pending. The per-phase time-outs are also set to
-// the time left, as a second bound. Certificates are checked against the
-// system store. The test-only request options (CA bundle, resolve override)
-// have no counterpart here and are ignored.
+// the time left, as a second bound. WinHTTP checks the server's certificate
+// against the machine's store; before the answer is read, its chain must also
+// lead to one of the compiled-in public roots. The test-only request options
+// (CA bundle, resolve override) have no counterpart here and are ignored.
 #include "platform/http.h"
 
 #include <windows.h>
@@ -16,6 +17,7 @@
 #include <optional>
 
 #include "platform/os_error.h"
+#include "platform/win32/root_chain_check.h"
 #include "platform/win32/wide_text.h"
 
 namespace tarvo::platform {
@@ -145,6 +147,9 @@ public:
         // WinHTTP enforces the limit itself; count as well, since not every
         // implementation of the API honours the option.
         if (completion_.redirects > max_redirects) return unexpected(failure(ERROR_WINHTTP_REDIRECT_FAILED));
+        if (secure) {
+            if (auto trusted = check_server_chain(); !trusted) return trusted;
+        }
 
         DWORD status = 0;
         DWORD size = sizeof status;
@@ -175,6 +180,35 @@ public:
     }
 
 private:
+    // Refused as WinHTTP refuses a certificate itself.
+    Status<StreamError> check_server_chain() const {
+        PCCERT_CONTEXT server = nullptr;
+        DWORD size = sizeof server;
+        if (!WinHttpQueryOption(request_, WINHTTP_OPTION_SERVER_CERT_CONTEXT, &server, &size) || !server) {
+            return unexpected(failure(ERROR_WINHTTP_SECURE_FAILURE));
+        }
+        const win32::CertContext owned(server);
+        const win32::CertStore roots = win32::make_public_root_store();
+        if (!win32::chains_to_roots(server, roots.get(), final_host())) {
+            return unexpected(failure(ERROR_WINHTTP_SECURE_FAILURE));
+        }
+        return Unit{};
+    }
+
+    // The host the answer came from, after any redirects; empty if unknown.
+    std::wstring final_host() const {
+        DWORD bytes = 0;
+        WinHttpQueryOption(request_, WINHTTP_OPTION_URL, nullptr, &bytes);
+        std::wstring url(bytes / sizeof(wchar_t), L'\0');
+        if (url.empty() || !WinHttpQueryOption(request_, WINHTTP_OPTION_URL, url.data(), &bytes)) return {};
+        url.resize(bytes / sizeof(wchar_t));
+        URL_COMPONENTS parts{};
+        parts.dwStructSize = sizeof parts;
+        parts.dwHostNameLength = static_cast<DWORD>(-1);
+        if (!WinHttpCrackUrl(url.c_str(), 0, 0, &parts)) return {};
+        return std::wstring(parts.lpszHostName, parts.dwHostNameLength);
+    }
+
     std::chrono::milliseconds time_left() const {
         return std::max(std::chrono::duration_cast<std::chrono::milliseconds>(deadline_ - Clock::now()),
                         std::chrono::milliseconds(0));
