@@ -1,11 +1,10 @@
 #!/usr/bin/env python3
-"""Writes the public root set the HTTP client trusts as two C++ sources: the
-roots' DER encodings (for the Windows chain check) and the same roots as one
-PEM text (libcurl's CA blob). The roots are the Mozilla set Debian's
-ca-certificates ships; both builds compile the same set. The output depends
-only on the input files: roots are ordered by file name, duplicates dropped.
+"""Writes the public root set the HTTP client trusts as a C++ source: each
+root's DER encoding. The roots are the Mozilla set Debian's ca-certificates
+ships; both builds compile the same set. The output depends only on the input
+files: roots are ordered by file name, duplicates dropped.
 
-usage: public_roots.py <certificate dir> <output DER .cpp> <output PEM .cpp>
+usage: public_roots.py <certificate dir> <output .cpp>
 """
 import base64
 import os
@@ -57,26 +56,11 @@ def write_der(roots, path, source):
         out.write("}  // namespace tarvo::platform\n")
 
 
-def write_pem(roots, path, source):
-    with open(path, "w", encoding="utf-8") as out:
-        out.write(HEADER.format(source=source))
-        out.write("\nstd::string_view public_roots_pem() {\n    static constexpr char pem[] =\n")
-        for name, der in roots:
-            out.write('        // %s\n        "-----BEGIN CERTIFICATE-----\\n"\n' % name)
-            text = base64.b64encode(der).decode("ascii")
-            for start in range(0, len(text), 64):
-                out.write('        "%s\\n"\n' % text[start:start + 64])
-            out.write('        "-----END CERTIFICATE-----\\n"\n')
-        out.write("        ;\n    return {pem, sizeof pem - 1};\n}\n\n}  // namespace tarvo::platform\n")
-
-
 def main():
-    if len(sys.argv) != 4:
+    if len(sys.argv) != 3:
         sys.exit(__doc__)
-    cert_dir, der_path, pem_path = sys.argv[1:]
-    roots = read_roots(cert_dir)
-    write_der(roots, der_path, cert_dir)
-    write_pem(roots, pem_path, cert_dir)
+    cert_dir, out_path = sys.argv[1:]
+    write_der(read_roots(cert_dir), out_path, cert_dir)
 
 
 if __name__ == "__main__":

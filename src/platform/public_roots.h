@@ -5,14 +5,10 @@
 #pragma once
 
 #include <span>
-#include <string_view>
 
 namespace tarvo::platform {
 
 // Each root's DER encoding.
 std::span<const std::span<const unsigned char>> public_root_certificates();
-
-// The same roots as one PEM text.
-std::string_view public_roots_pem();
 
 }  // namespace tarvo::platform
