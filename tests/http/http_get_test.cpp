@@ -232,6 +232,20 @@ TEST_F(HttpGetTest, TrustsTheCaTheTestVariableNames) {
     EXPECT_EQ(orchestrator->requests().size(), 1u);
 }
 
+// OpenSSL's own CA variables name the machine's store; they add nothing.
+TEST_F(HttpGetTest, IgnoresOpenSslsCaEnvironmentVariables) {
+    HttpGetRequest r = request("/api/status");
+    r.ca_bundle_path.clear();
+    const std::string ca_folder = std::filesystem::path(orchestrator->ca_bundle_path()).parent_path().string();
+    setenv("SSL_CERT_FILE", orchestrator->ca_bundle_path().c_str(), 1);
+    setenv("SSL_CERT_DIR", ca_folder.c_str(), 1);
+    auto response = http_get(r);
+    unsetenv("SSL_CERT_FILE");
+    unsetenv("SSL_CERT_DIR");
+    ASSERT_FALSE(response);
+    EXPECT_NE(response.error().message.find("certificate"), std::string::npos) << response.error().message;
+}
+
 TEST_F(HttpGetTest, AnUnreadableCaFileFailsTheRequest) {
     for (const bool through_variable : {false, true}) {
         HttpGetRequest r = request("/api/status");
