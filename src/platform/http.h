@@ -5,7 +5,9 @@
 // request carries the client's default user agent and "Accept: */*", accepts
 // gzip (and decodes it), follows up to 5 redirects (a 6th is a failure), never
 // uses a proxy (proxy environment variables are ignored) and always verifies
-// the server's certificate and host name, with server name indication.
+// the server's certificate and host name, with server name indication,
+// against the compiled-in public roots (platform/public_roots.h), never the
+// machine's store.
 #pragma once
 
 #include <chrono>
@@ -32,8 +34,10 @@ struct HttpGetRequest {
     std::chrono::milliseconds deadline{0};
 
     // Only for tests and the simulated network; the program leaves both empty.
-    std::string ca_bundle_path;                // trust these PEM roots instead of the system store
-    std::vector<HostAddress> resolve_override;  // skip name resolution for these hosts
+    // The linux build also trusts these PEM roots (so does the program there
+    // when TARVO_TEST_CA_BUNDLE names a file); the Windows build ignores both.
+    std::string ca_bundle_path;
+    std::vector<HostAddress> resolve_override;  // skip name resolution for these hosts (linux build)
 };
 
 struct HttpResponse {

@@ -203,13 +203,62 @@ TEST_F(HttpGetTest, RefusesACertificateFromAnUnknownCa) {
     const auto other_ca = std::filesystem::path(orchestrator->ca_bundle_path()).parent_path() / "other-ca.pem";
     std::ofstream(other_ca) << other->ca_certificate_pem;
 
-    for (const std::string& bundle : {other_ca.string(), std::string()}) {  // another CA, the system store
+    for (const std::string& bundle : {other_ca.string(), std::string()}) {  // another CA, the public roots only
         HttpGetRequest r = request("/api/status");
         r.ca_bundle_path = bundle;
         auto response = http_get(r);
         ASSERT_FALSE(response) << "trusted with bundle '" << bundle << "'";
         EXPECT_EQ(response.error().kind, StreamErrorKind::other);
-        EXPECT_FALSE(response.error().message.empty());
+        EXPECT_NE(response.error().message.find("certificate"), std::string::npos) << response.error().message;
+    }
+    EXPECT_TRUE(orchestrator->requests().empty());
+}
+
+// The program names no CA of its own; in the simulated network it trusts the
+// test CA only through the environment variable.
+TEST_F(HttpGetTest, TrustsTheCaTheTestVariableNames) {
+    answer_status({200, "{}"});
+    HttpGetRequest r = request("/api/status");
+    r.ca_bundle_path.clear();
+    setenv("TARVO_TEST_CA_BUNDLE", orchestrator->ca_bundle_path().c_str(), 1);
+    auto trusted = http_get(r);
+    unsetenv("TARVO_TEST_CA_BUNDLE");
+    ASSERT_TRUE(trusted) << trusted.error().message;
+    EXPECT_EQ(trusted->status, 200);
+
+    auto refused = http_get(r);
+    ASSERT_FALSE(refused);
+    EXPECT_NE(refused.error().message.find("certificate"), std::string::npos) << refused.error().message;
+    EXPECT_EQ(orchestrator->requests().size(), 1u);
+}
+
+// OpenSSL's own CA variables name the machine's store; they add nothing.
+TEST_F(HttpGetTest, IgnoresOpenSslsCaEnvironmentVariables) {
+    HttpGetRequest r = request("/api/status");
+    r.ca_bundle_path.clear();
+    const std::string ca_folder = std::filesystem::path(orchestrator->ca_bundle_path()).parent_path().string();
+    setenv("SSL_CERT_FILE", orchestrator->ca_bundle_path().c_str(), 1);
+    setenv("SSL_CERT_DIR", ca_folder.c_str(), 1);
+    auto response = http_get(r);
+    unsetenv("SSL_CERT_FILE");
+    unsetenv("SSL_CERT_DIR");
+    ASSERT_FALSE(response);
+    EXPECT_NE(response.error().message.find("certificate"), std::string::npos) << response.error().message;
+}
+
+TEST_F(HttpGetTest, AnUnreadableCaFileFailsTheRequest) {
+    for (const bool through_variable : {false, true}) {
+        HttpGetRequest r = request("/api/status");
+        const std::string missing = orchestrator->ca_bundle_path() + ".missing";
+        if (through_variable) {
+            setenv("TARVO_TEST_CA_BUNDLE", missing.c_str(), 1);
+        } else {
+            r.ca_bundle_path = missing;
+        }
+        auto response = http_get(r);
+        unsetenv("TARVO_TEST_CA_BUNDLE");
+        ASSERT_FALSE(response);
+        EXPECT_NE(response.error().message.find(missing), std::string::npos) << response.error().message;
     }
     EXPECT_TRUE(orchestrator->requests().empty());
 }

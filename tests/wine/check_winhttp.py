@@ -2,7 +2,8 @@
 """Drives the Windows HTTP seam (WinHTTP, under Wine) against a local plain-HTTP
 server: final status, redirect limit, gzip decoding, the overall deadline
 before the head and inside the body, and the headers it sends. Wine does not
-trust a test CA, so TLS is covered by the Linux client's tests."""
+trust a test CA; check_winhttp_roots.py covers the client's own root check and
+the Linux client's tests the rest of TLS."""
 import argparse
 import gzip
 import http.server

@@ -1,15 +1,24 @@
 // The HTTP seam over libcurl (OpenSSL flavour). The transfer runs through the
 // multi interface on the caller's thread, so the body is handed out while it
 // arrives: the write callback fills a bounded buffer and pauses the transfer
-// when it is full; the next read empties it and resumes.
+// when it is full; the next read empties it and resumes. The server's
+// certificate is checked against the compiled-in public roots only, never
+// against the machine's CA file or folder: libcurl is given no CA at all, and
+// OpenSSL gets a store of those roots.
 #include "platform/http.h"
 
 #include <curl/curl.h>
+#include <openssl/err.h>
+#include <openssl/ssl.h>
+#include <openssl/x509.h>
 
 #include <algorithm>
 #include <cctype>
 #include <cstdlib>
 #include <string_view>
+#include <vector>
+
+#include "platform/public_roots.h"
 
 namespace tarvo::platform {
 
@@ -38,6 +47,55 @@ bool starts_with_ignoring_case(std::string_view text, std::string_view prefix) {
     });
 }
 
+// Names an extra CA file for the simulated network, where the program itself
+// talks to a test orchestrator. Read by the linux build only.
+constexpr const char* test_ca_bundle_variable = "TARVO_TEST_CA_BUNDLE";
+
+struct RootStoreRelease {
+    void operator()(X509_STORE* store) const { X509_STORE_free(store); }
+};
+using RootStore = std::unique_ptr<X509_STORE, RootStoreRelease>;
+
+struct CertificateRelease {
+    void operator()(X509* certificate) const { X509_free(certificate); }
+};
+using Certificate = std::unique_ptr<X509, CertificateRelease>;
+
+// Parsing the roots costs many times the rest of a request's TLS work, so it
+// happens once per process; each request's store takes references to them.
+const std::vector<Certificate>& parsed_public_roots() {
+    static const std::vector<Certificate> parsed = [] {
+        std::vector<Certificate> roots;
+        for (const auto& root : public_root_certificates()) {
+            const unsigned char* der = root.data();
+            // One OpenSSL cannot read is left out.
+            if (X509* certificate = d2i_X509(nullptr, &der, static_cast<long>(root.size()))) {
+                roots.emplace_back(certificate);
+            }
+        }
+        return roots;
+    }();
+    return parsed;
+}
+
+// The roots one request trusts: the public set, plus the CA files a test or
+// the simulated network names.
+Expected<RootStore, StreamError> trusted_roots(const HttpGetRequest& request) {
+    RootStore store(X509_STORE_new());
+    if (!store) std::abort();
+    for (const Certificate& root : parsed_public_roots()) X509_STORE_add_cert(store.get(), root.get());
+    std::vector<std::string> extra_files;
+    if (!request.ca_bundle_path.empty()) extra_files.push_back(request.ca_bundle_path);
+    if (const char* named = std::getenv(test_ca_bundle_variable); named && *named) extra_files.emplace_back(named);
+    for (const std::string& file : extra_files) {
+        if (X509_STORE_load_file(store.get(), file.c_str()) != 1) {
+            ERR_clear_error();
+            return unexpected(StreamError{StreamErrorKind::other, "could not read the CA file " + file});
+        }
+    }
+    return store;
+}
+
 // A status libcurl follows when the head names a Location.
 bool is_followed_redirect(long status) {
     return status == 300 || status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
@@ -45,8 +103,10 @@ bool is_followed_redirect(long status) {
 
 class CurlTransfer final : public ByteSource {
 public:
-    explicit CurlTransfer(const HttpGetRequest& request)
-        : deadline_(Clock::now() + request.deadline), budget_(request.deadline) {
+    CurlTransfer(const HttpGetRequest& request, RootStore trusted_roots)
+        : trusted_roots_(std::move(trusted_roots)),
+          deadline_(Clock::now() + request.deadline),
+          budget_(request.deadline) {
         easy_ = curl_easy_init();
         multi_ = curl_multi_init();
         if (!easy_ || !multi_) std::abort();
@@ -117,10 +177,11 @@ private:
         curl_easy_setopt(easy_, CURLOPT_PROXY, "");
         curl_easy_setopt(easy_, CURLOPT_SSL_VERIFYPEER, 1L);
         curl_easy_setopt(easy_, CURLOPT_SSL_VERIFYHOST, 2L);
-        if (!request.ca_bundle_path.empty()) {
-            curl_easy_setopt(easy_, CURLOPT_CAINFO, request.ca_bundle_path.c_str());
-            curl_easy_setopt(easy_, CURLOPT_CAPATH, nullptr);
-        }
+        // No CA file or folder: without the store below, nothing is trusted.
+        curl_easy_setopt(easy_, CURLOPT_CAINFO, nullptr);
+        curl_easy_setopt(easy_, CURLOPT_CAPATH, nullptr);
+        curl_easy_setopt(easy_, CURLOPT_SSL_CTX_FUNCTION, &CurlTransfer::on_ssl_context);
+        curl_easy_setopt(easy_, CURLOPT_SSL_CTX_DATA, this);
         for (const HostAddress& entry : request.resolve_override) {
             const std::string line = entry.host + ":" + std::to_string(entry.port) + ":" + entry.address;
             resolve_list_ = curl_slist_append(resolve_list_, line.c_str());
@@ -176,6 +237,12 @@ private:
         failure_.message = "Operation timed out after " + std::to_string(budget_.count()) + " milliseconds";
     }
 
+    static CURLcode on_ssl_context(CURL*, void* ssl_context, void* self_ptr) {
+        auto* self = static_cast<CurlTransfer*>(self_ptr);
+        SSL_CTX_set1_cert_store(static_cast<SSL_CTX*>(ssl_context), self->trusted_roots_.get());
+        return CURLE_OK;
+    }
+
     static size_t on_header(char* data, size_t size, size_t count, void* self_ptr) {
         auto* self = static_cast<CurlTransfer*>(self_ptr);
         const std::string_view line(data, size * count);
@@ -209,6 +276,7 @@ private:
     CURLM* multi_ = nullptr;
     curl_slist* resolve_list_ = nullptr;
     char error_text_[CURL_ERROR_SIZE];
+    RootStore trusted_roots_;
     std::string user_agent_ = default_user_agent();
     Clock::time_point deadline_;
     std::chrono::milliseconds budget_;
@@ -230,7 +298,9 @@ private:
 
 Expected<HttpResponse, StreamError> http_get(const HttpGetRequest& request) {
     initialize_curl_once();
-    auto transfer = std::make_unique<CurlTransfer>(request);
+    auto roots = trusted_roots(request);
+    if (!roots) return unexpected(roots.error());
+    auto transfer = std::make_unique<CurlTransfer>(request, std::move(*roots));
     if (!transfer->await_head()) return unexpected(transfer->failure());
     HttpResponse response;
     response.status = transfer->status();

@@ -2,9 +2,10 @@
 // deadline bounds every phase: each step is started and then waited for with
 // the time that is left; when the time is up the request handle is closed,
 // which cancels whatever is pending. The per-phase time-outs are also set to
-// the time left, as a second bound. Certificates are checked against the
-// system store. The test-only request options (CA bundle, resolve override)
-// have no counterpart here and are ignored.
+// the time left, as a second bound. WinHTTP checks the server's certificate
+// against the machine's store; before the answer is read, its chain must also
+// lead to one of the compiled-in public roots. The test-only request options
+// (CA bundle, resolve override) have no counterpart here and are ignored.
 #include "platform/http.h"
 
 #include <windows.h>
@@ -14,6 +15,10 @@
 #include <array>
 #include <cstdlib>
 #include <optional>
+
+#include "platform/os_error.h"
+#include "platform/win32/root_chain_check.h"
+#include "platform/win32/wide_text.h"
 
 namespace tarvo::platform {
 
@@ -25,40 +30,10 @@ constexpr wchar_t user_agent[] = L"WinHTTP";
 constexpr std::size_t read_buffer_size = 64 * 1024;
 constexpr int max_redirects = 5;
 
-std::wstring to_wide(std::string_view text) {
-    if (text.empty()) return {};
-    const int n = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-    std::wstring out(static_cast<std::size_t>(n), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), n);
-    return out;
-}
-
-std::string to_utf8(std::wstring_view text) {
-    if (text.empty()) return {};
-    const int n = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
-    std::string out(static_cast<std::size_t>(n), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), n, nullptr, nullptr);
-    return out;
-}
-
-// WinHTTP's own text for an error code, with the code.
-std::string describe_winhttp_error(DWORD code) {
-    wchar_t* text = nullptr;
-    const DWORD flags = FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS |
-                        FORMAT_MESSAGE_FROM_HMODULE;
-    DWORD n = FormatMessageW(flags, GetModuleHandleW(L"winhttp.dll"), code, 0, reinterpret_cast<wchar_t*>(&text), 0,
-                             nullptr);
-    std::string message = n ? to_utf8(std::wstring_view(text, n)) : "WinHTTP error";
-    if (text) LocalFree(text);
-    while (!message.empty() && (message.back() == '\n' || message.back() == '\r' || message.back() == ' ')) {
-        message.pop_back();
-    }
-    return message + " (os error " + std::to_string(code) + ")";
-}
-
 StreamError failure(DWORD code) {
     const bool timed_out = code == ERROR_WINHTTP_TIMEOUT;
-    return {timed_out ? StreamErrorKind::timed_out : StreamErrorKind::other, describe_winhttp_error(code)};
+    return {timed_out ? StreamErrorKind::timed_out : StreamErrorKind::other,
+            describe(os_error(static_cast<int>(code)))};
 }
 
 // What the status callback reports back to the waiting thread.
@@ -119,7 +94,7 @@ public:
 
     // Sends the request and waits for the final answer's head.
     Status<StreamError> start(const std::string& url) {
-        const std::wstring wide_url = to_wide(url);
+        const std::wstring wide_url = win32::to_wide(url);
         URL_COMPONENTS parts{};
         parts.dwStructSize = sizeof parts;
         parts.dwHostNameLength = static_cast<DWORD>(-1);
@@ -172,6 +147,9 @@ public:
         // WinHTTP enforces the limit itself; count as well, since not every
         // implementation of the API honours the option.
         if (completion_.redirects > max_redirects) return unexpected(failure(ERROR_WINHTTP_REDIRECT_FAILED));
+        if (secure) {
+            if (auto trusted = check_server_chain(); !trusted) return trusted;
+        }
 
         DWORD status = 0;
         DWORD size = sizeof status;
@@ -202,6 +180,35 @@ public:
     }
 
 private:
+    // Refused as WinHTTP refuses a certificate itself.
+    Status<StreamError> check_server_chain() const {
+        PCCERT_CONTEXT server = nullptr;
+        DWORD size = sizeof server;
+        if (!WinHttpQueryOption(request_, WINHTTP_OPTION_SERVER_CERT_CONTEXT, &server, &size) || !server) {
+            return unexpected(failure(ERROR_WINHTTP_SECURE_FAILURE));
+        }
+        const win32::CertContext owned(server);
+        const win32::CertStore roots = win32::make_public_root_store();
+        if (!win32::chains_to_roots(server, roots.get(), final_host())) {
+            return unexpected(failure(ERROR_WINHTTP_SECURE_FAILURE));
+        }
+        return Unit{};
+    }
+
+    // The host the answer came from, after any redirects; empty if unknown.
+    std::wstring final_host() const {
+        DWORD bytes = 0;
+        WinHttpQueryOption(request_, WINHTTP_OPTION_URL, nullptr, &bytes);
+        std::wstring url(bytes / sizeof(wchar_t), L'\0');
+        if (url.empty() || !WinHttpQueryOption(request_, WINHTTP_OPTION_URL, url.data(), &bytes)) return {};
+        url.resize(bytes / sizeof(wchar_t));
+        URL_COMPONENTS parts{};
+        parts.dwStructSize = sizeof parts;
+        parts.dwHostNameLength = static_cast<DWORD>(-1);
+        if (!WinHttpCrackUrl(url.c_str(), 0, 0, &parts)) return {};
+        return std::wstring(parts.lpszHostName, parts.dwHostNameLength);
+    }
+
     std::chrono::milliseconds time_left() const {
         return std::max(std::chrono::duration_cast<std::chrono::milliseconds>(deadline_ - Clock::now()),
                         std::chrono::milliseconds(0));
