@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-namespace tarvo::platform {
+namespace tarvo::text {
 
 // UTF-16 as UTF-8; a lone surrogate becomes U+FFFD.
 std::string utf16_to_utf8(std::u16string_view text);
@@ -16,4 +16,4 @@ bool is_valid_utf16(std::u16string_view text);
 // UTF-8 as UTF-16; each maximal ill-formed byte sequence becomes U+FFFD.
 std::u16string utf8_to_utf16(std::string_view text);
 
-}  // namespace tarvo::platform
+}  // namespace tarvo::text

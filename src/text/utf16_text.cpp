@@ -1,10 +1,10 @@
-#include "platform/utf16_text.h"
+#include "text/utf16_text.h"
 
-#include "platform/utf8.h"
+#include "text/utf8.h"
 
 #include <cstdint>
 
-namespace tarvo::platform {
+namespace tarvo::text {
 
 namespace {
 
@@ -102,4 +102,4 @@ std::u16string utf8_to_utf16(std::string_view text) {
     return out;
 }
 
-}  // namespace tarvo::platform
+}  // namespace tarvo::text

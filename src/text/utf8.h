@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-namespace tarvo::platform {
+namespace tarvo::text {
 
 // True when `bytes` is well-formed UTF-8 (no overlong forms, no surrogates).
 bool is_valid_utf8(std::string_view bytes);
@@ -16,4 +16,4 @@ std::string decode_utf8_lossy(std::string_view bytes);
 // Appends the UTF-8 form of one Unicode scalar value.
 void append_utf8(std::string& out, char32_t code_point);
 
-}  // namespace tarvo::platform
+}  // namespace tarvo::text

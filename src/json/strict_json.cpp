@@ -1,6 +1,6 @@
-#include "main/strict_json.h"
+#include "json/strict_json.h"
 
-#include "platform/utf8.h"
+#include "text/utf8.h"
 
 namespace tarvo {
 
@@ -81,7 +81,7 @@ std::optional<std::string> StrictJsonReader::read_string() {
                     if (!low || *low < 0xDC00 || *low > 0xDFFF) return std::nullopt;
                     cp = 0x10000 + ((cp - 0xD800) << 10) + (*low - 0xDC00);
                 }
-                platform::append_utf8(out, cp);
+                text::append_utf8(out, cp);
                 break;
             }
             default: return std::nullopt;

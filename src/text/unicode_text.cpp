@@ -1,8 +1,8 @@
-#include "orchestrator/unicode_text.h"
+#include "text/unicode_text.h"
 
 #include <algorithm>
 
-#include "orchestrator/unicode_tables.h"
+#include "text/unicode_tables.h"
 
 namespace tarvo::unicode {
 

@@ -1,6 +1,6 @@
-#include "orchestrator/json_reader.h"
+#include "json/json_reader.h"
 
-#include "platform/utf8.h"
+#include "text/utf8.h"
 
 #include <array>
 #include <charconv>
@@ -390,7 +390,7 @@ bool JsonReader::read_escape(std::string* out, std::size_t limit, bool* overflow
     }
     if (out) {
         std::string encoded;
-        platform::append_utf8(encoded, code);
+        text::append_utf8(encoded, code);
         keeper.keep(encoded.data(), encoded.size());
     }
     return true;

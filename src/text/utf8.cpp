@@ -1,8 +1,8 @@
-#include "platform/utf8.h"
+#include "text/utf8.h"
 
 #include <cstddef>
 
-namespace tarvo::platform {
+namespace tarvo::text {
 
 namespace {
 
@@ -85,4 +85,4 @@ void append_utf8(std::string& out, char32_t cp) {
     }
 }
 
-}  // namespace tarvo::platform
+}  // namespace tarvo::text
