@@ -35,7 +35,9 @@ TEST(DecodeUtf8At, TakesOneSequenceOrItsMaximalIllFormedSubpart) {
         const Utf8Step step = decode_utf8_at(c.bytes, 0);
         EXPECT_EQ(step.valid, c.step.valid) << c.name;
         EXPECT_EQ(step.length, c.step.length) << c.name;
-        if (c.step.valid) EXPECT_EQ(step.code_point, c.step.code_point) << c.name;
+        if (c.step.valid) {
+            EXPECT_EQ(step.code_point, c.step.code_point) << c.name;
+        }
     }
 }
 
