@@ -10,9 +10,6 @@ namespace {
 
 constexpr char32_t kReplacement = 0xFFFD;
 
-bool is_high_surrogate(char16_t u) { return u >= 0xD800 && u <= 0xDBFF; }
-bool is_low_surrogate(char16_t u) { return u >= 0xDC00 && u <= 0xDFFF; }
-
 void append_utf16(std::u16string& out, char32_t cp) {
     if (cp < 0x10000) {
         out.push_back(static_cast<char16_t>(cp));
@@ -31,9 +28,7 @@ std::string utf16_to_utf8(std::u16string_view text) {
     for (std::size_t i = 0; i < text.size(); ++i) {
         const char16_t u = text[i];
         if (is_high_surrogate(u) && i + 1 < text.size() && is_low_surrogate(text[i + 1])) {
-            const char32_t cp = 0x10000 + ((static_cast<char32_t>(u) - 0xD800) << 10) +
-                                (static_cast<char32_t>(text[i + 1]) - 0xDC00);
-            append_utf8(out, cp);
+            append_utf8(out, combine_surrogates(u, text[i + 1]));
             ++i;
         } else if (is_high_surrogate(u) || is_low_surrogate(u)) {
             append_utf8(out, kReplacement);
