@@ -63,7 +63,7 @@ def main():
     upper = read_upper(data_dir)
     lines = [
         "// Generated at build time from the Unicode Character Database; do not edit.",
-        '#include "orchestrator/unicode_tables.h"',
+        '#include "text/unicode_tables.h"',
         "",
         "namespace tarvo::unicode_tables {",
         "",

@@ -5,13 +5,13 @@
 #include <string_view>
 
 #include "main/client_config.h"
-#include "platform/utf8.h"
+#include "text/utf8.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string_view text(reinterpret_cast<const char*>(data), size);
     const auto config = tarvo::parse_client_config(text);
     if (!config) return 0;
-    if (!tarvo::platform::is_valid_utf8(config->DeviceCode)) std::abort();
+    if (!tarvo::text::is_valid_utf8(config->DeviceCode)) std::abort();
     const auto again = tarvo::parse_client_config(tarvo::serialize_client_config(*config));
     if (!again || !(*again == *config)) std::abort();
     return 0;

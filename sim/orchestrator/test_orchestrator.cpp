@@ -7,7 +7,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <cctype>
 #include <condition_variable>
 #include <filesystem>
 #include <fstream>
@@ -16,18 +15,13 @@
 #include <thread>
 
 #include "test_ca.h"
+#include "text/ascii_case.h"
 
 namespace tarvo::sim {
 
 namespace {
 
 constexpr std::string_view hop_prefix = "/tarvo/hop/";
-
-bool equal_ignoring_case(std::string_view a, std::string_view b) {
-    return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
-        return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
-    });
-}
 
 // The raw value of `key` in the query of `target`, or nothing.
 std::optional<std::string> query_value(std::string_view target, std::string_view key) {
@@ -76,14 +70,14 @@ bool use_pem_credentials(SSL_CTX& ctx, const ServerCredentials& credentials) {
 
 std::string RecordedRequest::header(const std::string& name) const {
     for (const auto& [key, value] : headers) {
-        if (equal_ignoring_case(key, name)) return value;
+        if (text::equal_ignoring_ascii_case(key, name)) return value;
     }
     return {};
 }
 
 bool RecordedRequest::has_header(const std::string& name) const {
     return std::any_of(headers.begin(), headers.end(),
-                       [&](const auto& h) { return equal_ignoring_case(h.first, name); });
+                       [&](const auto& h) { return text::equal_ignoring_ascii_case(h.first, name); });
 }
 
 struct TestOrchestrator::Impl {

@@ -10,7 +10,7 @@
 
 #include "platform/os_error.h"
 #include "platform/process.h"
-#include "platform/utf8.h"
+#include "text/utf8.h"
 #include "util/expected.h"
 
 namespace tarvo {
@@ -27,7 +27,7 @@ CommandOutput run_hidden_in(std::string_view program, const std::vector<std::str
                             const std::filesystem::path& working_dir);
 
 // Bytes as UTF-8 with every invalid sequence replaced by U+FFFD.
-using platform::decode_utf8_lossy;
+using text::decode_utf8_lossy;
 
 // What a caller sees of a child run: -1 and the error's text when it could not
 // be run, else its exit code and standard output followed by standard error.

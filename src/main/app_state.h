@@ -12,8 +12,9 @@
 #include <vector>
 
 #include "main/client_config.h"
-#include "main/tunnel_holders.h"
 #include "orchestrator/records.h"
+#include "tap_l2/l2_bridge.h"
+#include "wg_engine/wg_engine.h"
 
 namespace tarvo {
 

@@ -2,11 +2,11 @@
 
 #include <fstream>
 
-#include "main/strict_json.h"
+#include "json/strict_json.h"
 #include "platform/files.h"
 #include "platform/paths.h"
-#include "platform/utf8.h"
-#include "util/json_text.h"
+#include "text/utf8.h"
+#include "json/json_text.h"
 
 namespace tarvo {
 
@@ -87,7 +87,7 @@ std::filesystem::path client_config_path() {
 }
 
 std::optional<ClientConfig> parse_client_config(std::string_view text) {
-    if (!platform::is_valid_utf8(text)) return std::nullopt;
+    if (!text::is_valid_utf8(text)) return std::nullopt;
     StrictJsonReader reader(text);
     ClientConfig config;
     const char first = reader.peek();

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "orchestrator/unicode_text.h"
+#include "text/unicode_text.h"
 
 namespace tarvo {
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "orchestrator/json_reader.h"
+#include "json/json_reader.h"
 #include "orchestrator/records.h"
 #include "util/byte_source.h"
 #include "util/expected.h"

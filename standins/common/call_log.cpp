@@ -3,15 +3,13 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include <cstdlib>
-
-#include "util/json_text.h"
+#include "json/json_text.h"
+#include "platform/posix/host_root.h"
 
 namespace tarvo::standins {
 
 std::string call_log_path() {
-    const char* root = std::getenv("TARVO_HOST_ROOT");
-    return std::string(root && *root ? root : "/var/lib/tarvo-host") + "/tarvo-standin.log";
+    return (platform::posix::host_root() / "tarvo-standin.log").string();
 }
 
 std::string call_log_line(const std::string& tool, const std::vector<std::string>& args) {

@@ -5,14 +5,14 @@
 #include <string>
 #include <vector>
 
-#include "platform/utf16_text.h"
+#include "text/utf16_text.h"
 #include "support/json_array.h"
 
 int wmain(int argc, wchar_t** argv) {
     std::vector<std::string> args;
     for (int i = 1; i < argc; ++i) {
         const std::wstring_view arg(argv[i]);
-        args.push_back(tarvo::platform::utf16_to_utf8(std::u16string(arg.begin(), arg.end())));
+        args.push_back(tarvo::text::utf16_to_utf8(std::u16string(arg.begin(), arg.end())));
     }
     const std::string line = tarvo::testing::json_array(args);
     std::fwrite(line.data(), 1, line.size(), stdout);

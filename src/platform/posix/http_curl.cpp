@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "platform/public_roots.h"
+#include "text/ascii_case.h"
 
 namespace tarvo::platform {
 
@@ -39,13 +40,6 @@ void initialize_curl_once() {
 }
 
 std::string default_user_agent() { return std::string("libcurl/") + curl_version_info(CURLVERSION_NOW)->version; }
-
-bool starts_with_ignoring_case(std::string_view text, std::string_view prefix) {
-    if (text.size() < prefix.size()) return false;
-    return std::equal(prefix.begin(), prefix.end(), text.begin(), [](char a, char b) {
-        return std::tolower(static_cast<unsigned char>(a)) == std::tolower(static_cast<unsigned char>(b));
-    });
-}
 
 // Names an extra CA file for the simulated network, where the program itself
 // talks to a test orchestrator. Read by the linux build only.
@@ -248,7 +242,7 @@ private:
         const std::string_view line(data, size * count);
         if (line.starts_with("HTTP/")) {
             self->head_has_location_ = false;
-        } else if (starts_with_ignoring_case(line, "location:")) {
+        } else if (text::starts_with_ignoring_ascii_case(line, "location:")) {
             self->head_has_location_ = true;
         } else if (line == "\r\n" || line == "\n") {
             const long code = self->response_code();

@@ -10,20 +10,10 @@
 #include <cstdlib>
 #include <vector>
 
-#include "platform/utf8.h"
+#include "platform/posix/host_root.h"
+#include "text/utf8.h"
 
 namespace tarvo::platform {
-
-namespace {
-
-constexpr const char* kDefaultHostRoot = "/var/lib/tarvo-host";
-
-std::filesystem::path host_root() {
-    const char* root = std::getenv("TARVO_HOST_ROOT");
-    return (root && *root) ? std::filesystem::path(root) : std::filesystem::path(kDefaultHostRoot);
-}
-
-}  // namespace
 
 std::filesystem::path host_path(std::string_view windows_path) {
     const bool has_drive = windows_path.size() >= 2 &&
@@ -33,7 +23,7 @@ std::filesystem::path host_path(std::string_view windows_path) {
     // programming error.
     if (!has_drive) std::abort();
 
-    std::filesystem::path out = host_root();
+    std::filesystem::path out = posix::host_root();
     out /= std::string(1, static_cast<char>(std::toupper(static_cast<unsigned char>(windows_path[0]))));
     std::string component;
     for (char c : windows_path.substr(2)) {
@@ -52,7 +42,7 @@ std::optional<std::string> environment_variable(const char* name) {
     const char* value = std::getenv(name);
     if (!value) return std::nullopt;
     std::string text(value);
-    if (!is_valid_utf8(text)) return std::nullopt;
+    if (!text::is_valid_utf8(text)) return std::nullopt;
     return text;
 }
 
@@ -67,7 +57,7 @@ std::optional<std::filesystem::path> own_executable_path() {
     }
 }
 
-std::string path_text(const std::filesystem::path& path) { return decode_utf8_lossy(path.native()); }
+std::string path_text(const std::filesystem::path& path) { return text::decode_utf8_lossy(path.native()); }
 
 std::filesystem::path path_from_text(std::string_view utf8) { return std::filesystem::path(std::string(utf8)); }
 

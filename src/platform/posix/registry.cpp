@@ -8,18 +8,13 @@
 #include "platform/files.h"
 #include "platform/paths.h"
 #include "platform/posix/registry_files.h"
+#include "text/ascii_case.h"
 
 namespace tarvo::platform {
 
 namespace {
 
 constexpr const char* kValuesFile = "values";
-
-bool same_name(std::string_view a, std::string_view b) {
-    auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; };
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
-                                              [&](char x, char y) { return lower(x) == lower(y); });
-}
 
 std::vector<std::string> split_key_path(std::string_view key_path) {
     std::vector<std::string> parts;
@@ -54,7 +49,7 @@ std::optional<std::filesystem::path> find_child(const std::filesystem::path& fol
     const auto exact = folder / std::string(name);
     if (std::filesystem::is_directory(exact, ec)) return exact;
     for (const auto& sub : sorted_subkeys(folder))
-        if (same_name(sub, name)) return folder / sub;
+        if (text::equal_ignoring_ascii_case(sub, name)) return folder / sub;
     return std::nullopt;
 }
 
@@ -146,7 +141,7 @@ std::optional<RegistryKey> RegistryKey::open_subkey(std::string_view name) const
 
 std::optional<std::string> RegistryKey::read_string(std::string_view value_name) const {
     for (const auto& value : read_values(impl_->folder)) {
-        if (!same_name(value.name, value_name)) continue;
+        if (!text::equal_ignoring_ascii_case(value.name, value_name)) continue;
         if (value.type != "REG_SZ") return std::nullopt;
         return value.data;
     }
@@ -173,7 +168,7 @@ Status<OsError> write_registry_value(std::string_view key_path, std::string_view
     const auto folder = registry_key_folder(key_path);
     if (auto made = platform::create_directories(folder); !made) return made;
     auto values = read_values(folder);
-    std::erase_if(values, [&](const ValueLine& v) { return same_name(v.name, value_name); });
+    std::erase_if(values, [&](const ValueLine& v) { return text::equal_ignoring_ascii_case(v.name, value_name); });
     values.push_back({std::string(type), std::string(value_name), std::string(data)});
 
     std::ostringstream text;

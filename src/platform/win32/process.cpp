@@ -9,7 +9,7 @@
 #include "platform/paths.h"
 #include "platform/win32/owned_handle.h"
 #include "platform/win32/wide_text.h"
-#include "platform/windows_command_line.h"
+#include "text/windows_command_line.h"
 
 namespace tarvo::platform {
 
@@ -156,7 +156,7 @@ std::wstring command_line_for(std::string_view program, const std::vector<std::s
     all.reserve(args.size() + 1);
     all.emplace_back(program);
     all.insert(all.end(), args.begin(), args.end());
-    return win32::to_wide(compose_windows_command_line(all));
+    return win32::to_wide(text::compose_windows_command_line(all));
 }
 
 }  // namespace

@@ -1,6 +1,8 @@
-#include "main/strict_json.h"
+#include "json/strict_json.h"
 
-#include "platform/utf8.h"
+#include "json/json_escape.h"
+#include "text/utf16_text.h"
+#include "text/utf8.h"
 
 namespace tarvo {
 
@@ -38,12 +40,9 @@ std::optional<unsigned> StrictJsonReader::read_hex4() {
     if (text_.size() - pos_ < 4) return std::nullopt;
     unsigned value = 0;
     for (int k = 0; k < 4; ++k) {
-        const char c = text_[pos_++];
-        value <<= 4;
-        if (c >= '0' && c <= '9') value |= static_cast<unsigned>(c - '0');
-        else if (c >= 'a' && c <= 'f') value |= static_cast<unsigned>(c - 'a' + 10);
-        else if (c >= 'A' && c <= 'F') value |= static_cast<unsigned>(c - 'A' + 10);
-        else return std::nullopt;
+        const int digit = json_escape::hex_digit_value(text_[pos_++]);
+        if (digit < 0) return std::nullopt;
+        value = (value << 4) | static_cast<unsigned>(digit);
     }
     return value;
 }
@@ -60,32 +59,24 @@ std::optional<std::string> StrictJsonReader::read_string() {
             continue;
         }
         if (pos_ >= text_.size()) return std::nullopt;
-        switch (text_[pos_++]) {
-            case '"': out.push_back('"'); break;
-            case '\\': out.push_back('\\'); break;
-            case '/': out.push_back('/'); break;
-            case 'b': out.push_back('\b'); break;
-            case 'f': out.push_back('\f'); break;
-            case 'n': out.push_back('\n'); break;
-            case 'r': out.push_back('\r'); break;
-            case 't': out.push_back('\t'); break;
-            case 'u': {
-                auto unit = read_hex4();
-                if (!unit) return std::nullopt;
-                unsigned cp = *unit;
-                if (cp >= 0xDC00 && cp <= 0xDFFF) return std::nullopt;  // lone trailing surrogate
-                if (cp >= 0xD800 && cp <= 0xDBFF) {
-                    if (text_.substr(pos_, 2) != "\\u") return std::nullopt;
-                    pos_ += 2;
-                    auto low = read_hex4();
-                    if (!low || *low < 0xDC00 || *low > 0xDFFF) return std::nullopt;
-                    cp = 0x10000 + ((cp - 0xD800) << 10) + (*low - 0xDC00);
-                }
-                platform::append_utf8(out, cp);
-                break;
-            }
-            default: return std::nullopt;
+        const char escape = text_[pos_++];
+        if (const char simple = json_escape::simple_escape(escape)) {
+            out.push_back(simple);
+            continue;
         }
+        if (escape != 'u') return std::nullopt;
+        auto unit = read_hex4();
+        if (!unit) return std::nullopt;
+        char32_t cp = *unit;
+        if (text::is_low_surrogate(cp)) return std::nullopt;  // lone trailing surrogate
+        if (text::is_high_surrogate(cp)) {
+            if (text_.substr(pos_, 2) != "\\u") return std::nullopt;
+            pos_ += 2;
+            auto low = read_hex4();
+            if (!low || !text::is_low_surrogate(*low)) return std::nullopt;
+            cp = text::combine_surrogates(cp, *low);
+        }
+        text::append_utf8(out, cp);
     }
     return std::nullopt;  // unterminated
 }

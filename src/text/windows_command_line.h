@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-namespace tarvo::platform {
+namespace tarvo::text {
 
 // Quotes one argument so that it reaches the child as exactly that argument.
 std::string quote_windows_argument(std::string_view arg);
@@ -18,4 +18,4 @@ std::string compose_windows_command_line(const std::vector<std::string>& args);
 // Splits a process command line into its arguments, the program name first.
 std::vector<std::string> split_windows_command_line(std::string_view command_line);
 
-}  // namespace tarvo::platform
+}  // namespace tarvo::text

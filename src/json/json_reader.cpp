@@ -1,6 +1,8 @@
-#include "orchestrator/json_reader.h"
+#include "json/json_reader.h"
 
-#include "platform/utf8.h"
+#include "json/json_escape.h"
+#include "text/utf16_text.h"
+#include "text/utf8.h"
 
 #include <array>
 #include <charconv>
@@ -13,13 +15,6 @@ namespace tarvo {
 namespace {
 
 bool is_digit(int c) { return c >= '0' && c <= '9'; }
-
-int hex_value(int c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
 
 // Checks the raw bytes of a string as UTF-8 as they pass. A fault is only
 // remembered: the string is still read to its end, and the fault is
@@ -322,7 +317,7 @@ bool JsonReader::read_hex4(std::uint32_t& code) {
     for (int i = 0; i < 4; ++i) {
         const int c = peek_raw();
         if (c < 0) return fail_at_end("EOF while parsing a string");
-        const int v = hex_value(c);
+        const int v = json_escape::hex_digit_value(c);
         if (v < 0) return fail("invalid escape");
         take();
         code = code * 16 + static_cast<std::uint32_t>(v);
@@ -355,19 +350,8 @@ bool JsonReader::read_escape(std::string* out, std::size_t limit, bool* overflow
     const Keeper keeper{out, limit, overflowed};
     const int c = peek_raw();
     if (c < 0) return fail_at_end("EOF while parsing a string");
-    char simple = 0;
-    switch (c) {
-    case '"': simple = '"'; break;
-    case '\\': simple = '\\'; break;
-    case '/': simple = '/'; break;
-    case 'b': simple = '\b'; break;
-    case 'f': simple = '\f'; break;
-    case 'n': simple = '\n'; break;
-    case 'r': simple = '\r'; break;
-    case 't': simple = '\t'; break;
-    case 'u': break;
-    default: return fail("invalid escape");
-    }
+    const char simple = json_escape::simple_escape(c);
+    if (!simple && c != 'u') return fail("invalid escape");
     take();
     if (simple) {
         keeper.keep(&simple, 1);
@@ -375,8 +359,8 @@ bool JsonReader::read_escape(std::string* out, std::size_t limit, bool* overflow
     }
     std::uint32_t code = 0;
     if (!read_hex4(code)) return false;
-    if (code >= 0xDC00 && code <= 0xDFFF) return fail("lone leading surrogate in hex escape");
-    if (code >= 0xD800 && code <= 0xDBFF) {
+    if (text::is_low_surrogate(code)) return fail("lone leading surrogate in hex escape");
+    if (text::is_high_surrogate(code)) {
         for (const int expected : {'\\', 'u'}) {
             const int next = peek_raw();
             if (next < 0) return fail_at_end("EOF while parsing a string");
@@ -385,12 +369,12 @@ bool JsonReader::read_escape(std::string* out, std::size_t limit, bool* overflow
         }
         std::uint32_t trail = 0;
         if (!read_hex4(trail)) return false;
-        if (trail < 0xDC00 || trail > 0xDFFF) return fail("lone leading surrogate in hex escape");
-        code = 0x10000 + ((code - 0xD800) << 10) + (trail - 0xDC00);
+        if (!text::is_low_surrogate(trail)) return fail("lone leading surrogate in hex escape");
+        code = text::combine_surrogates(code, trail);
     }
     if (out) {
         std::string encoded;
-        platform::append_utf8(encoded, code);
+        text::append_utf8(encoded, code);
         keeper.keep(encoded.data(), encoded.size());
     }
     return true;

@@ -1,6 +1,6 @@
-#include "platform/windows_command_line.h"
+#include "text/windows_command_line.h"
 
-namespace tarvo::platform {
+namespace tarvo::text {
 
 std::string quote_windows_argument(std::string_view arg) {
     const bool plain = !arg.empty() && arg.find_first_of(" \t\n\v\"") == std::string_view::npos;
@@ -93,4 +93,4 @@ std::vector<std::string> split_windows_command_line(std::string_view line) {
     return args;
 }
 
-}  // namespace tarvo::platform
+}  // namespace tarvo::text

@@ -1,56 +1,53 @@
-#include "platform/utf8.h"
+#include "text/utf8.h"
 
 #include <cstddef>
 
-namespace tarvo::platform {
+namespace tarvo::text {
 
 namespace {
 
 constexpr std::string_view kReplacement = "\xEF\xBF\xBD";
 
-// Length of the well-formed sequence starting at `i`, or 0 when it is broken;
-// `consumed` is then the length of its maximal ill-formed subpart (at least 1).
-std::size_t sequence_at(std::string_view bytes, std::size_t i, std::size_t& consumed) {
+}  // namespace
+
+Utf8Step decode_utf8_at(std::string_view bytes, std::size_t i) {
     auto byte = [&](std::size_t k) { return static_cast<unsigned char>(bytes[k]); };
-    const unsigned char b = byte(i);
-    if (b < 0x80) {
-        consumed = 1;
-        return 1;
-    }
+    const unsigned char lead = byte(i);
+    if (lead < 0x80) return {lead, 1, true};
     std::size_t need = 0;
     unsigned char lo = 0x80, hi = 0xBF;  // allowed range of the second byte
-    if (b >= 0xC2 && b <= 0xDF) {
+    char32_t cp = 0;
+    if (lead >= 0xC2 && lead <= 0xDF) {
         need = 1;
-    } else if (b >= 0xE0 && b <= 0xEF) {
+        cp = lead & 0x1F;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
         need = 2;
-        if (b == 0xE0) lo = 0xA0;
-        if (b == 0xED) hi = 0x9F;  // no surrogates
-    } else if (b >= 0xF0 && b <= 0xF4) {
+        cp = lead & 0x0F;
+        if (lead == 0xE0) lo = 0xA0;
+        if (lead == 0xED) hi = 0x9F;  // no surrogates
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
         need = 3;
-        if (b == 0xF0) lo = 0x90;
-        if (b == 0xF4) hi = 0x8F;  // nothing above U+10FFFF
+        cp = lead & 0x07;
+        if (lead == 0xF0) lo = 0x90;
+        if (lead == 0xF4) hi = 0x8F;  // nothing above U+10FFFF
     } else {
-        consumed = 1;
-        return 0;
+        return {0, 1, false};
     }
     std::size_t k = 1;
     for (; k <= need && i + k < bytes.size(); ++k) {
         const unsigned char c = byte(i + k);
-        const unsigned char min = k == 1 ? lo : 0x80;
-        const unsigned char max = k == 1 ? hi : 0xBF;
-        if (c < min || c > max) break;
+        if (c < (k == 1 ? lo : 0x80) || c > (k == 1 ? hi : 0xBF)) break;
+        cp = (cp << 6) | (c & 0x3F);
     }
-    consumed = k;
-    return k == need + 1 ? k : 0;
+    if (k != need + 1) return {0, k, false};
+    return {cp, k, true};
 }
-
-}  // namespace
 
 bool is_valid_utf8(std::string_view bytes) {
     for (std::size_t i = 0; i < bytes.size();) {
-        std::size_t consumed = 0;
-        if (sequence_at(bytes, i, consumed) == 0) return false;
-        i += consumed;
+        const Utf8Step step = decode_utf8_at(bytes, i);
+        if (!step.valid) return false;
+        i += step.length;
     }
     return true;
 }
@@ -59,10 +56,10 @@ std::string decode_utf8_lossy(std::string_view bytes) {
     std::string out;
     out.reserve(bytes.size());
     for (std::size_t i = 0; i < bytes.size();) {
-        std::size_t consumed = 0;
-        if (sequence_at(bytes, i, consumed)) out.append(bytes.substr(i, consumed));
+        const Utf8Step step = decode_utf8_at(bytes, i);
+        if (step.valid) out.append(bytes.substr(i, step.length));
         else out += kReplacement;
-        i += consumed;
+        i += step.length;
     }
     return out;
 }
@@ -85,4 +82,4 @@ void append_utf8(std::string& out, char32_t cp) {
     }
 }
 
-}  // namespace tarvo::platform
+}  // namespace tarvo::text

@@ -1,8 +1,8 @@
-#include "platform/utf16_text.h"
+#include "text/utf16_text.h"
 
 #include <gtest/gtest.h>
 
-namespace tarvo::platform {
+namespace tarvo::text {
 namespace {
 
 TEST(Utf16Text, ConvertsEveryPlaneBothWays) {
@@ -43,4 +43,4 @@ TEST(Utf16Text, IllFormedUtf8BecomesOneReplacementPerMaximalSubpart) {
 }
 
 }  // namespace
-}  // namespace tarvo::platform
+}  // namespace tarvo::text

@@ -1,8 +1,8 @@
-#include "platform/windows_command_line.h"
+#include "text/windows_command_line.h"
 
 #include <gtest/gtest.h>
 
-namespace tarvo::platform {
+namespace tarvo::text {
 namespace {
 
 struct QuoteCase {
@@ -65,4 +65,4 @@ TEST(WindowsCommandLine, ComposedLineSplitsBackIntoTheSameArguments) {
 }
 
 }  // namespace
-}  // namespace tarvo::platform
+}  // namespace tarvo::text

@@ -1,44 +1,16 @@
-#include "orchestrator/unicode_text.h"
+#include "text/unicode_text.h"
 
 #include <algorithm>
 
-#include "orchestrator/unicode_tables.h"
+#include "text/unicode_tables.h"
+#include "text/utf8.h"
 
 namespace tarvo::unicode {
 
-namespace {
-
-bool is_continuation(unsigned char byte) { return (byte & 0xC0) == 0x80; }
-
-constexpr Character invalid_byte{0, 1, false};
-
-}  // namespace
-
 Character next_character(std::string_view text) {
-    const auto lead = static_cast<unsigned char>(text[0]);
-    if (lead < 0x80) return {lead, 1, true};
-
-    std::size_t length;
-    char32_t code_point;
-    char32_t minimum;
-    if ((lead & 0xE0) == 0xC0) {
-        length = 2, code_point = lead & 0x1F, minimum = 0x80;
-    } else if ((lead & 0xF0) == 0xE0) {
-        length = 3, code_point = lead & 0x0F, minimum = 0x800;
-    } else if ((lead & 0xF8) == 0xF0) {
-        length = 4, code_point = lead & 0x07, minimum = 0x10000;
-    } else {
-        return invalid_byte;
-    }
-    if (text.size() < length) return invalid_byte;
-    for (std::size_t i = 1; i < length; ++i) {
-        const auto byte = static_cast<unsigned char>(text[i]);
-        if (!is_continuation(byte)) return invalid_byte;
-        code_point = (code_point << 6) | (byte & 0x3F);
-    }
-    const bool surrogate = code_point >= 0xD800 && code_point <= 0xDFFF;
-    if (code_point < minimum || code_point > 0x10FFFF || surrogate) return invalid_byte;
-    return {code_point, length, true};
+    const tarvo::text::Utf8Step step = tarvo::text::decode_utf8_at(text, 0);
+    if (!step.valid) return {0, 1, false};  // one invalid byte is one character here
+    return {step.code_point, step.length, true};
 }
 
 bool is_white_space(char32_t code_point) {

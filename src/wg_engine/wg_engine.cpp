@@ -1,0 +1,7 @@
+#include "wg_engine/wg_engine.h"
+
+namespace tarvo {
+
+void close_wg_engine(WgEngine& engine) { engine.adapter = nullptr; }
+
+}  // namespace tarvo
