@@ -129,7 +129,20 @@ public:
     // Not re-entrant: a thread that holds a Guard must not call lock() again.
     [[nodiscard]] Guard lock() { return Guard(mutex_, state_); }
 
+    // Power-on, power-off and the worker's reload or stop take turns: each
+    // holds its turn for its whole run. A turn is always taken before the
+    // record's lock, never while holding it, and the window never takes one,
+    // so neither the window nor a turn can wait on the other in a circle.
+    [[nodiscard]] std::unique_lock<std::mutex> wait_for_tunnel_turn() {
+        return std::unique_lock<std::mutex>(tunnel_turn_);
+    }
+    // The worker's variant: no turn (an empty lock) while another operation runs.
+    [[nodiscard]] std::unique_lock<std::mutex> try_tunnel_turn() {
+        return std::unique_lock<std::mutex>(tunnel_turn_, std::try_to_lock);
+    }
+
 private:
+    std::mutex tunnel_turn_;
     std::mutex mutex_;
     AppState state_;
 };
