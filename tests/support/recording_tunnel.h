@@ -19,7 +19,7 @@ public:
         for (const auto& ip : start.allowed_ips) call += " " + ip;
         record(call);
         if (engine_error) return engine_error;
-        engine.adapter = this;
+        engine.adapter = reinterpret_cast<WgAdapterHandle>(this);  // any non-null handle
         last_start = start;
         return std::nullopt;
     }
