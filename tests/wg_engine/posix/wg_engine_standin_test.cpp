@@ -1,0 +1,62 @@
+// The real write-then-load path: the linux build's embedded wireguard.dll
+// (the stand-in library) is written under the host root, loaded and driven.
+// Outside a namespace of the project it keeps the adapter in memory.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "support/host_root.h"
+#include "wg_engine/wg_config_block.h"
+#include "wg_engine/wg_engine.h"
+
+namespace tarvo {
+namespace {
+
+std::string file_text(const std::filesystem::path& path) {
+    std::ifstream in(path);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+TEST(WgEngineStandin, StartsReadsCountersAndClosesThroughTheWrittenLibrary) {
+    testing::ScopedHostRoot root;
+    ::unsetenv("TARVO_NETNS");
+    WgEngine engine;
+    WgStartInputs in;
+    in.allowed_ips = {"10.200.0.0/24", "198.51.100.0/24"};
+    in.private_key = "AAECAwQFBgcICQoLDA0ODxAREhMUFRYXGBkaGxwdHh8=";
+    in.hub_public_key = "ICEiIyQlJicoKSorLC0uLzAxMjM0NTY3ODk6Ozw9Pj8=";
+    in.wg_ip = "198.51.100.2/32";
+    in.hub_endpoint = "192.0.2.1:51820";
+    const auto started = start_wg_engine(engine, in);
+    ASSERT_TRUE(started) << started.error();
+    ASSERT_NE(engine.adapter, nullptr);
+    ASSERT_NE(engine.get_configuration, nullptr);
+
+    std::uint32_t size = 0;
+    EXPECT_EQ(engine.get_configuration(engine.adapter, nullptr, &size), 0);
+    EXPECT_EQ(size, 264u);  // the size needed
+    std::vector<std::uint8_t> buffer(size);
+    ASSERT_NE(engine.get_configuration(engine.adapter, buffer.data(), &size), 0);
+    EXPECT_EQ(read_first_peer_traffic(buffer), (WgPeerTraffic{0, 0}));
+    EXPECT_EQ(buffer[160], 192);  // the endpoint it was given
+
+    close_wg_engine(engine);
+    EXPECT_EQ(engine.adapter, nullptr);
+    const std::string log = file_text(root.path() / "tarvo-standin.log");
+    EXPECT_NE(log.find(R"({"tool": "wireguard.dll", "args": ["WireGuardCreateAdapter", "tarvo-client", "WireGuard", )"
+                       R"("E0C18A5D05229A4B9122102000002500"]})"),
+              std::string::npos)
+        << log;
+    EXPECT_NE(log.find(R"("args": ["WireGuardSetConfiguration", "tarvo-client", "264"])"), std::string::npos);
+    EXPECT_NE(log.find(R"("args": ["WireGuardSetAdapterState", "tarvo-client", "0"])"), std::string::npos);
+    EXPECT_NE(log.find(R"("args": ["WireGuardCloseAdapter", "tarvo-client", "created"])"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace tarvo
