@@ -171,9 +171,10 @@ public:
         client_.stop(std::chrono::milliseconds(3000));
         // A client adapter the engine did not close (a failed test).
         for (const pid_t pid : processes_in(client_ns_, "wireguard-go", "tarvo-client")) ::kill(pid, SIGTERM);
-        if (hub_pid_ > 0) {
-            ::kill(hub_pid_, SIGTERM);
-            ::waitpid(hub_pid_, nullptr, 0);
+        for (const pid_t pid : {hub_pid_, leftover_pid_}) {
+            if (pid <= 0) continue;
+            ::kill(pid, SIGTERM);
+            ::waitpid(pid, nullptr, 0);
         }
         run_quietly("ip netns delete " + client_ns_);
         run_quietly("ip netns delete " + hub_ns_);
@@ -192,6 +193,23 @@ public:
     }
     PipedChild& client() { return client_; }
 
+    // A wireguard-go named tarvo-client in the client namespace, as a crashed
+    // run would leave it; true once it answers on its socket.
+    bool start_leftover_adapter() {
+        leftover_pid_ = spawn_wireguard_go(client_ns_, "tarvo-client");
+        return wait_for_socket("tarvo-client");
+    }
+
+    // Whether that leftover process still runs after a few seconds' grace to
+    // finish ending (it is reaped once it ended).
+    bool leftover_running() {
+        for (int i = 0; leftover_pid_ > 0 && i < 5000; ++i) {
+            if (::waitpid(leftover_pid_, nullptr, WNOHANG) != 0) leftover_pid_ = -1;
+            else std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        return leftover_pid_ > 0;
+    }
+
     bool ping(const std::string& ns, const std::string& address) {
         return run_quietly("ip netns exec " + ns + " ping -c 2 -i 0.2 -W 2 " + address);
     }
@@ -204,6 +222,27 @@ private:
     bool step(const std::string& command) {
         if (run_quietly(command)) return true;
         error_ = "failed: " + command;
+        return false;
+    }
+
+    static pid_t spawn_wireguard_go(const std::string& ns, const std::string& name) {
+        const pid_t pid = ::fork();
+        if (pid == 0) {
+            ::setenv("WG_PROCESS_FOREGROUND", "1", 1);
+            ::setenv("LOG_LEVEL", "error", 1);
+            ::execlp("ip", "ip", "netns", "exec", ns.c_str(), "wireguard-go", name.c_str(), nullptr);
+            ::_exit(127);
+        }
+        return pid;
+    }
+
+    static bool wait_for_socket(const std::string& name) {
+        const std::string path = "/var/run/wireguard/" + name + ".sock";
+        for (int i = 0; i < 5000; ++i) {
+            struct stat info {};
+            if (::stat(path.c_str(), &info) == 0 && S_ISSOCK(info.st_mode)) return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
         return false;
     }
 
@@ -228,15 +267,11 @@ private:
         const auto key_file = root_.path() / "hub.key";
         std::ofstream(key_file) << hub_private << "\n";
 
-        hub_pid_ = ::fork();
-        if (hub_pid_ == 0) {
-            ::setenv("WG_PROCESS_FOREGROUND", "1", 1);
-            ::setenv("LOG_LEVEL", "error", 1);
-            ::execlp("ip", "ip", "netns", "exec", hub_ns_.c_str(), "wireguard-go", hub_if_.c_str(), nullptr);
-            ::_exit(127);
+        hub_pid_ = spawn_wireguard_go(hub_ns_, hub_if_);
+        if (!wait_for_socket(hub_if_)) {
+            error_ = "the hub's wireguard-go did not start";
+            return false;
         }
-        for (int i = 0; i < 5000 && !run_quietly("test -S /var/run/wireguard/" + hub_if_ + ".sock"); ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
         if (!step("ip netns exec " + hub_ns_ + " wg set " + hub_if_ + " private-key " + key_file.string() +
                   " listen-port 51820 peer " + client_public + " allowed-ips " + kClientTunnelAddress + "/32") ||
             !step(h + "addr add " + kHubTunnelAddress + "/24 dev " + hub_if_) || !step(h + "link set " + hub_if_ + " up"))
@@ -258,6 +293,7 @@ private:
     std::string client_private_;
     std::string hub_public_;
     pid_t hub_pid_ = -1;
+    pid_t leftover_pid_ = -1;
     PipedChild client_;
     bool ready_ = false;
     std::string error_;

@@ -4,14 +4,10 @@
 
 #include <vector>
 
+#include "support/wg_start_inputs.h"
+
 namespace tarvo {
 namespace {
-
-WgKey key_from(std::uint8_t first) {
-    WgKey key{};
-    for (std::size_t i = 0; i < key.size(); ++i) key[i] = static_cast<std::uint8_t>(first + i);
-    return key;
-}
 
 // The expected block, written from the published offsets by hand rather than
 // from the layout constants the builder uses.
@@ -35,8 +31,8 @@ std::vector<std::uint8_t> expected_header(std::size_t size, const WgKey& own, co
 }
 
 TEST(WgConfigBlock, TwoAllowedIpsGiveEveryByteOf264) {
-    const WgKey own = key_from(1);
-    const WgKey hub = key_from(0xA0);
+    const WgKey own = testing::counting_key(1);
+    const WgKey hub = testing::counting_key(0xA0);
     const Ipv4Cidr allowed[] = {{{10, 200, 0, 0}, 24}, {{10, 254, 0, 0}, 16}};
     const auto block = build_wg_config_block(own, hub, {{192, 0, 2, 10}, 51820}, allowed);
 
@@ -53,8 +49,8 @@ TEST(WgConfigBlock, TwoAllowedIpsGiveEveryByteOf264) {
 }
 
 TEST(WgConfigBlock, NoAllowedIpsGive216BytesWithCountZero) {
-    const WgKey own = key_from(7);
-    const WgKey hub = key_from(0x40);
+    const WgKey own = testing::counting_key(7);
+    const WgKey hub = testing::counting_key(0x40);
     const auto block = build_wg_config_block(own, hub, {{192, 0, 2, 10}, 51820}, {});
     EXPECT_EQ(block, expected_header(216, own, hub, 0));
 }

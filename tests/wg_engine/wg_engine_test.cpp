@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "support/wg_start_inputs.h"
 #include "text/utf16_text.h"
 
 namespace tarvo {
@@ -18,9 +19,6 @@ namespace {
 
 using ::testing::ElementsAre;
 
-// 32 bytes 0x00 .. 0x1F; another 32 bytes 0x20 .. 0x3F.
-constexpr const char* kPrivateKey = "AAECAwQFBgcICQoLDA0ODxAREhMUFRYXGBkaGxwdHh8=";
-constexpr const char* kHubKey = "ICEiIyQlJicoKSorLC0uLzAxMjM0NTY3ODk6Ozw9Pj8=";
 
 const std::string kService = "WireGuardTunnel$tarvo-client";
 
@@ -128,11 +126,8 @@ public:
     void TearDown() override { library = nullptr; }
 
     Status<std::string> start(std::vector<std::string> allowed = {"10.200.0.0/24", "10.254.0.0/16"}) {
-        WgStartInputs in;
+        WgStartInputs in = testing::sample_start_inputs();
         in.allowed_ips = std::move(allowed);
-        in.private_key = kPrivateKey;
-        in.wg_ip = "10.200.0.7/32";
-        in.hub_public_key = kHubKey;
         in.hub_endpoint = "hub.example:51820";
         return start_wg_engine(engine, in, system);
     }
@@ -244,14 +239,14 @@ TEST_F(WgEngineTest, EarlyFailuresLeaveNoAdapterAndCallNothingAfterThem) {
 TEST_F(WgEngineTest, BadKeysAreRefusedBeforeAnythingIsResolved) {
     WgStartInputs in;
     in.private_key = "AAECAwQFBgcICQoLDA0ODxAREhMUFRYXGBkaGxwdHh8";
-    in.hub_public_key = kHubKey;
+    in.hub_public_key = testing::kHubPublicKey;
     in.hub_endpoint = "hub.example:51820";
     auto started = start_wg_engine(engine, in, system);
     ASSERT_FALSE(started);
     EXPECT_EQ(started.error(),
               "Nieprawidłowy PrivateKey WireGuard: Błąd Base64: nieprawidłowe dopełnienie: 0 znaków '=' zamiast 1 "
               "na pozycji 43");
-    in.private_key = kPrivateKey;
+    in.private_key = testing::kNodePrivateKey;
     in.hub_public_key = "";
     started = start_wg_engine(engine, in, system);
     ASSERT_FALSE(started);

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "support/host_root.h"
+#include "support/wg_start_inputs.h"
 #include "wg_engine/wg_config_block.h"
 #include "wg_engine/wg_engine.h"
 
@@ -27,13 +28,7 @@ TEST(WgEngineStandin, StartsReadsCountersAndClosesThroughTheWrittenLibrary) {
     testing::ScopedHostRoot root;
     ::unsetenv("TARVO_NETNS");
     WgEngine engine;
-    WgStartInputs in;
-    in.allowed_ips = {"10.200.0.0/24", "198.51.100.0/24"};
-    in.private_key = "AAECAwQFBgcICQoLDA0ODxAREhMUFRYXGBkaGxwdHh8=";
-    in.hub_public_key = "ICEiIyQlJicoKSorLC0uLzAxMjM0NTY3ODk6Ozw9Pj8=";
-    in.wg_ip = "198.51.100.2/32";
-    in.hub_endpoint = "192.0.2.1:51820";
-    const auto started = start_wg_engine(engine, in);
+    const auto started = start_wg_engine(engine, testing::sample_start_inputs());
     ASSERT_TRUE(started) << started.error();
     ASSERT_NE(engine.adapter, nullptr);
     ASSERT_NE(engine.get_configuration, nullptr);

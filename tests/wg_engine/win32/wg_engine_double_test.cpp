@@ -10,6 +10,7 @@
 
 #include "drivers/embedded_files.h"
 #include "platform/library.h"
+#include "support/wg_start_inputs.h"
 #include "wg_engine/ipv4_cidr.h"
 #include "wg_engine/wg_config_block.h"
 #include "wg_engine/wg_engine.h"
@@ -43,13 +44,7 @@ std::string hex(const std::vector<std::uint8_t>& bytes) {
 
 TEST(WgEngineDouble, AWholeStartAndCloseReachTheLibraryAsSent) {
     WgEngine engine;
-    WgStartInputs in;
-    in.allowed_ips = {"10.200.0.0/24", "10.254.0.0/16"};
-    in.private_key = "AAECAwQFBgcICQoLDA0ODxAREhMUFRYXGBkaGxwdHh8=";
-    in.hub_public_key = "ICEiIyQlJicoKSorLC0uLzAxMjM0NTY3ODk6Ozw9Pj8=";
-    in.wg_ip = "10.200.0.7/32";
-    in.hub_endpoint = "192.0.2.1:51820";
-    const auto started = start_wg_engine(engine, in);
+    const auto started = start_wg_engine(engine, testing::sample_start_inputs());
     ASSERT_TRUE(started) << started.error();
 
     std::uint32_t size = 0;
@@ -60,13 +55,9 @@ TEST(WgEngineDouble, AWholeStartAndCloseReachTheLibraryAsSent) {
     EXPECT_EQ(read_first_peer_traffic(read_back), (WgPeerTraffic{0, 0}));
     close_wg_engine(engine);
 
-    WgKey own{}, hub{};
-    for (std::uint8_t i = 0; i < 32; ++i) {
-        own[i] = i;
-        hub[i] = static_cast<std::uint8_t>(0x20 + i);
-    }
     const Ipv4Cidr allowed[] = {{{10, 200, 0, 0}, 24}, {{10, 254, 0, 0}, 16}};
-    const auto block = build_wg_config_block(own, hub, {{192, 0, 2, 1}, 51820}, allowed);
+    const auto block = build_wg_config_block(testing::counting_key(0), testing::counting_key(0x20),
+                                             {{192, 0, 2, 1}, 51820}, allowed);
     const std::vector<std::string> expected = {
         "WireGuardOpenAdapter tarvo-client",
         "WireGuardCreateAdapter tarvo-client WireGuard E0C18A5D05229A4B9122102000002500",

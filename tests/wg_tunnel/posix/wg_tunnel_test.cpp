@@ -66,5 +66,20 @@ TEST(WgTunnel, HandshakePingBothWaysCountersGrowAndCloseRemovesEverything) {
     EXPECT_TRUE(testing::processes_in(lab.client_ns(), "wireguard-go", "tarvo-client").empty());
 }
 
+TEST(WgTunnel, AnAdapterLeftByACrashedRunIsReplaced) {
+    if (const auto why = testing::WgTunnelLab::unavailable()) GTEST_SKIP() << *why;
+    testing::WgTunnelLab lab(TARVO_WINTOOLS_STANDIN);
+    ASSERT_TRUE(lab.ready()) << lab.error();
+    ASSERT_TRUE(lab.start_leftover_adapter());
+    ASSERT_TRUE(lab.start_client(testing::helper_program("wg_engine_child")));
+
+    const auto started = lab.client().read_line();
+    ASSERT_TRUE(starts_with(started, "started ")) << started.value_or("(nothing)");
+    EXPECT_FALSE(lab.leftover_running());
+    const auto handshake = lab.client().read_line();
+    EXPECT_TRUE(starts_with(handshake, "handshake ")) << handshake.value_or("(nothing)");
+    EXPECT_TRUE(lab.ping(lab.client_ns(), testing::kHubTunnelAddress));
+}
+
 }  // namespace
 }  // namespace tarvo
