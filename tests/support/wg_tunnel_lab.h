@@ -185,11 +185,13 @@ public:
     const std::string& client_ns() const { return client_ns_; }
     const std::string& hub_ns() const { return hub_ns_; }
 
-    // Starts the engine in the client namespace; its first line follows.
-    bool start_client(const std::string& helper) {
+    // Starts the engine in the client namespace, with `extra_env` ("NAME=value")
+    // added to its environment; its first line follows.
+    bool start_client(const std::string& helper, const std::string& extra_env = "TARVO_WG_TEST=1") {
         return client_.start({"ip", "netns", "exec", client_ns_, "env", "TARVO_NETNS=" + client_ns_,
-                              "TARVO_HOST_ROOT=" + root_.path().string(), helper, client_private_, hub_public_,
-                              "192.0.2.2:51820", std::string(kClientTunnelAddress) + "/32", "198.51.100.0/24"});
+                              "TARVO_HOST_ROOT=" + root_.path().string(), extra_env, helper, client_private_,
+                              hub_public_, "192.0.2.2:51820", std::string(kClientTunnelAddress) + "/32",
+                              "198.51.100.0/24"});
     }
     PipedChild& client() { return client_; }
 

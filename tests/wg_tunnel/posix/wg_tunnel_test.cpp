@@ -81,5 +81,15 @@ TEST(WgTunnel, AnAdapterLeftByACrashedRunIsReplaced) {
     EXPECT_TRUE(lab.ping(lab.client_ns(), testing::kHubTunnelAddress));
 }
 
+TEST(WgTunnel, WithoutWireguardGoTheAdapterIsNotCreated) {
+    if (const auto why = testing::WgTunnelLab::unavailable()) GTEST_SKIP() << *why;
+    testing::WgTunnelLab lab(TARVO_WINTOOLS_STANDIN);
+    ASSERT_TRUE(lab.ready()) << lab.error();
+    ASSERT_TRUE(lab.start_client(testing::helper_program("wg_engine_child"), "PATH=/nonexistent"));
+    const auto line = lab.client().read_line();
+    EXPECT_EQ(line, "failed WireGuardCreateAdapter zwrócił NULL (uruchom program jako Administrator)");
+    EXPECT_EQ(lab.in_client("ip -o link show").find("tarvo-client"), std::string::npos);
+}
+
 }  // namespace
 }  // namespace tarvo
