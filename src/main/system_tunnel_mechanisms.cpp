@@ -7,11 +7,18 @@ namespace {
 
 class SystemTunnelMechanisms final : public TunnelMechanisms {
 public:
-    std::optional<std::string> start_engine(WgEngine&, const EngineStart&) override {
-        return std::string("sterownik WireGuard-NT niedostępny w tej wersji programu");
+    std::optional<std::string> start_engine(WgEngine& engine, const EngineStart& start) override {
+        const auto started = start_wg_engine(
+            engine, {start.allowed_ips, start.private_key, start.wg_ip, start.server_public_key, start.endpoint});
+        if (!started) return started.error();
+        return std::nullopt;
     }
     void close_engine(WgEngine& engine) override { close_wg_engine(engine); }
-    std::optional<PeerCounters> read_peer_counters(WgEngine&) override { return std::nullopt; }
+    std::optional<PeerCounters> read_peer_counters(WgEngine& engine) override {
+        const auto traffic = read_wg_peer_traffic(engine);
+        if (!traffic) return std::nullopt;
+        return PeerCounters{traffic->transmitted, traffic->received};
+    }
 
     void stop_bridge(L2Bridge& bridge, bool reset) override { stop_l2_bridge(bridge, reset); }
     void start_bridge(SharedState& shared, const BootstrapResult&, const LinkInfo&, const std::string&) override {

@@ -2,10 +2,11 @@
 
 #include <algorithm>
 #include <cctype>
+#include <span>
 
 #include "drivers/embedded_files.h"
-#include "text/unicode_text.h"
 #include "platform/resolver.h"
+#include "text/unicode_text.h"
 #include "text/utf16_text.h"
 #include "wg_engine/ipv4_cidr.h"
 #include "wg_engine/wg_config_block.h"
@@ -112,6 +113,14 @@ void close_wg_engine(WgEngine& engine, const WgEngineSystem& system) {
         system.run_hidden("sc", {"stop", service});
         system.run_hidden("sc", {"delete", service});
     }
+}
+
+std::optional<WgPeerTraffic> read_wg_peer_traffic(const WgEngine& engine) {
+    if (!engine.adapter || !engine.get_configuration) return std::nullopt;
+    std::vector<std::uint8_t> buffer(4096);
+    auto size = static_cast<std::uint32_t>(buffer.size());
+    if (!engine.get_configuration(engine.adapter, buffer.data(), &size)) return std::nullopt;
+    return read_first_peer_traffic(std::span(buffer).first(std::min<std::size_t>(size, buffer.size())));
 }
 
 Status<std::string> start_wg_engine(WgEngine& engine, const WgStartInputs& inputs, const WgEngineSystem& system) {

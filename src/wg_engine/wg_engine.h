@@ -6,6 +6,7 @@
 
 #include <filesystem>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -14,6 +15,7 @@
 #include "platform/library.h"
 #include "util/expected.h"
 #include "wg_engine/hub_endpoint.h"
+#include "wg_engine/wg_config_block.h"
 #include "wg_engine/wg_entry_points.h"
 
 namespace tarvo {
@@ -64,6 +66,11 @@ Status<std::string> start_wg_engine(WgEngine& engine, const WgStartInputs& input
 // Sets a held adapter down and closes it (which removes it), then removes a
 // leftover Windows service of the tunnel. Never fails.
 void close_wg_engine(WgEngine& engine, const WgEngineSystem& system = host_wg_engine_system());
+
+// The first peer's counters, read through `get_configuration` into a
+// 4096-byte buffer; nothing without an adapter or the entry point, when the
+// call fails, or when the answer is 215 bytes or less.
+std::optional<WgPeerTraffic> read_wg_peer_traffic(const WgEngine& engine);
 
 // The netsh arguments that give the adapter the host part of `wg_ip` (before
 // its first '/', trimmed) with the mask 255.255.255.255.

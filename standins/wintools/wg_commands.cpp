@@ -10,7 +10,6 @@
 #include <filesystem>
 #include <fstream>
 
-#include "call_log.h"
 #include "netns_guard.h"
 #include "platform/posix/host_root.h"
 

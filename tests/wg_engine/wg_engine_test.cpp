@@ -33,6 +33,8 @@ struct Library {
     std::set<std::string> missing;
     std::vector<std::string> calls;  // entry points and commands, in order
     std::vector<std::uint8_t> block;
+    std::vector<std::uint8_t> configuration;  // what WireGuardGetConfiguration answers
+    bool configuration_readable = true;
     std::u16string tunnel_type;
     WgGuid guid{};
 };
@@ -69,7 +71,13 @@ WgBool TARVO_WG_API set_configuration(WgAdapterHandle adapter, const std::uint8_
     library->block.assign(config, config + bytes);
     return library->configuration_refused ? 0 : 1;
 }
-WgBool TARVO_WG_API get_configuration(WgAdapterHandle, std::uint8_t*, std::uint32_t*) { return 0; }
+WgBool TARVO_WG_API get_configuration(WgAdapterHandle adapter, std::uint8_t* config, std::uint32_t* bytes) {
+    library->calls.push_back("WireGuardGetConfiguration " + name_of(adapter) + " " + std::to_string(*bytes));
+    const std::vector<std::uint8_t>& answer = library->configuration;
+    std::copy(answer.begin(), answer.begin() + std::min<std::size_t>(answer.size(), *bytes), config);
+    *bytes = static_cast<std::uint32_t>(answer.size());
+    return library->configuration_readable ? 1 : 0;
+}
 
 const std::map<std::string, void*> kExports = {
     {"WireGuardCreateAdapter", reinterpret_cast<void*>(&create_adapter)},
@@ -286,6 +294,23 @@ TEST_F(WgEngineTest, CloseWithoutAnAdapterRunsOnlyTheServiceCheck) {
     close_wg_engine(engine, system);
     EXPECT_THAT(lib.calls,
                 ElementsAre(kScQuery, "sc [stop] [" + kService + "]", "sc [delete] [" + kService + "]"));
+}
+
+TEST_F(WgEngineTest, PeerTrafficIsReadFromAWholePeerOnly) {
+    EXPECT_EQ(read_wg_peer_traffic(engine), std::nullopt);  // no adapter
+    ASSERT_TRUE(start());
+    lib.calls.clear();
+    lib.configuration.assign(216, 0);
+    lib.configuration[184] = 7;
+    lib.configuration[193] = 1;
+    EXPECT_EQ(read_wg_peer_traffic(engine), (WgPeerTraffic{7, 256}));
+    EXPECT_THAT(lib.calls, ElementsAre("WireGuardGetConfiguration created 4096"));
+
+    lib.configuration.resize(215);
+    EXPECT_EQ(read_wg_peer_traffic(engine), std::nullopt);
+    lib.configuration.resize(216);
+    lib.configuration_readable = false;
+    EXPECT_EQ(read_wg_peer_traffic(engine), std::nullopt);
 }
 
 TEST(WgEngineCommands, HostAddressIsThePartBeforeTheFirstSlashTrimmed) {
