@@ -1,43 +1,18 @@
 #include "wg_commands.h"
 
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 
+#include "child_program.h"
+#include "command_forms.h"
+#include "ipv4_text.h"
 #include "netns_guard.h"
 #include "platform/posix/host_root.h"
-
-extern char** environ;
 
 namespace tarvo::standins {
 
 namespace {
-
-bool is_dotted_quad(const std::string& text) {
-    int parts = 0;
-    std::size_t at = 0;
-    while (parts < 4) {
-        std::size_t digits = 0;
-        unsigned value = 0;
-        while (at < text.size() && text[at] >= '0' && text[at] <= '9' && digits < 4) {
-            value = value * 10 + static_cast<unsigned>(text[at++] - '0');
-            ++digits;
-        }
-        if (digits == 0 || digits > 3 || value > 255 || (digits > 1 && text[at - digits] == '0')) return false;
-        ++parts;
-        if (parts < 4) {
-            if (at >= text.size() || text[at] != '.') return false;
-            ++at;
-        }
-    }
-    return at == text.size();
-}
 
 bool is_ipv4_prefix(const std::string& text) {
     const std::size_t slash = text.find('/');
@@ -49,25 +24,10 @@ bool is_ipv4_prefix(const std::string& text) {
     return std::stoi(length) <= 32;
 }
 
-int fail(const std::string& tool, const std::vector<std::string>& args) {
-    std::string line;
-    for (const std::string& a : args) line += " [" + a + "]";
-    std::fprintf(stderr, "%s stand-in: unknown command line:%s\n", tool.c_str(), line.c_str());
-    return 1;
-}
-
 // Runs `ip` with `args`; its exit code (127 when it cannot run).
 int run_ip(std::vector<std::string> args) {
     args.insert(args.begin(), "ip");
-    std::vector<char*> argv;
-    for (std::string& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    pid_t pid = 0;
-    if (::posix_spawnp(&pid, "ip", nullptr, nullptr, argv.data(), environ) != 0) return 127;
-    int status = 0;
-    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-    }
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 128;
+    return run_program(std::move(args));
 }
 
 bool acting(const std::string& tool) {
@@ -82,7 +42,7 @@ std::optional<int> netsh(const std::vector<std::string>& args) {
                                            std::string("name=") + kWgAdapterName};
     if (args.size() < head.size() || !std::equal(head.begin(), head.end(), args.begin())) return std::nullopt;
     if (args.size() != 8 || args[5] != "static" || args[7] != "255.255.255.255" || !is_dotted_quad(args[6]))
-        return fail("netsh", args);
+        return refuse_command_line("netsh", args);
     if (!acting("netsh")) return 0;
     return run_ip({"address", "replace", args[6] + "/32", "dev", kWgAdapterName}) == 0 ? 0 : 1;
 }
@@ -91,7 +51,7 @@ std::optional<int> powershell(const std::vector<std::string>& args) {
     const std::string mine = std::string("Set-NetIPInterface -InterfaceAlias '") + kWgAdapterName + "'";
     if (args.size() != 3 || args[2].rfind(mine, 0) != 0) return std::nullopt;
     const auto prefixes = parse_mtu_and_routes_script(args[2], kWgAdapterName);
-    if (args[0] != "-NoProfile" || args[1] != "-Command" || !prefixes) return fail("powershell", args);
+    if (args[0] != "-NoProfile" || args[1] != "-Command" || !prefixes) return refuse_command_line("powershell", args);
     if (!acting("powershell")) return 0;
     int status = run_ip({"link", "set", "dev", kWgAdapterName, "mtu", "1420"});
     for (const std::string& prefix : *prefixes) {
@@ -110,7 +70,7 @@ std::filesystem::path service_file(const std::string& name) {
 int sc(const std::vector<std::string>& args) {
     if (args.size() != 2 || (args[0] != "query" && args[0] != "stop" && args[0] != "delete") ||
         args[1].find('/') != std::string::npos || args[1].empty() || args[1] == "." || args[1] == "..")
-        return fail("sc", args);
+        return refuse_command_line("sc", args);
     const std::filesystem::path file = service_file(args[1]);
     std::error_code ec;
     if (!std::filesystem::exists(file, ec)) {
