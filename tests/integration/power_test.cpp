@@ -1,107 +1,26 @@
 // Power-on, power-off, the worker's cycles and the bring-up against the test
 // orchestrator over real TLS, with the tunnel mechanisms recorded.
-#include "main/power.h"
+#include "power_fixture.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-
-#include <stdlib.h>
 
 #include <atomic>
 #include <chrono>
 #include <thread>
 
 #include "main/bring_up.h"
+#include "main/power.h"
 #include "main/traffic_sample.h"
 #include "main/worker.h"
 #include "orchestrator/predicates.h"
-#include "support/host_root.h"
-#include "support/recording_tunnel.h"
-#include "test_orchestrator.h"
 
 namespace tarvo {
 namespace {
 
 using namespace std::chrono_literals;
-using sim::Answer;
 using sim::Scenario;
-using sim::TestOrchestrator;
 using ::testing::ElementsAre;
-
-constexpr const char* kKey = "ABCD1234EFGH";
-constexpr const char* kPass = "PASS-48H-ABCD1234";
-
-const char* kHub = R"("hub": {"endpoint": "192.0.2.1:51820", "server_public_key": "SGVsbG9IdWJLZXlIZWxsb0h1YktleUhlbGxvSHViS2U=", "hub_wg_ip": "10.200.0.1"})";
-
-std::string device_answer(const std::string& links, bool enabled = true, const std::string& extra = "") {
-    return std::string(R"({"node_id": 17, "name": "Laptop-7", "node_type": "laptop", "wg_ip": "10.200.0.17",
-        "local_subnet": "192.168.7.0/24", "private_key": "cHJpdmF0ZUtleXByaXZhdGVLZXlwcml2YXRlS2V5cHI=",
-        "project_enabled": )") +
-           (enabled ? "true" : "false") + R"(, "owner_active": true, "allow_orchestrator": true, )" + extra + kHub +
-           R"(, "links": [)" + links + "]}";
-}
-
-const std::string kL3Link = R"({"id": 5, "source_id": 17, "target_id": 2, "mode": "L3", "src_subnet": "192.168.7.0/24", "dst_subnet": "10.50.0.0/24"})";
-const std::string kL2Link = R"({"id": 6, "source_id": 17, "target_id": 2, "mode": "L2", "src_subnet": "192.168.7.0/24", "dst_subnet": "10.9.9.0/24", "tunnel_id": 300})";
-
-class PowerTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        ::unsetenv("APPDATA");
-        auto started = TestOrchestrator::start(Scenario{{200, "{}"}});
-        ASSERT_TRUE(started) << started.error();
-        orchestrator = std::move(*started);
-        context.endpoint = orchestrator->endpoint();
-        context.mechanisms = &tunnel;
-        context.clock = &clock;
-        context.request_repaint = [this] { ++repaints; };
-        ClientConfig config;
-        config.DeviceCode = kKey;
-        context.shared = std::make_shared<SharedState>(config);
-    }
-
-    void answer_sync(const std::string& code, const std::string& body, int status = 200) {
-        Scenario scenario;
-        scenario.status = {200, "{}"};
-        scenario.sync[code] = {status, body};
-        orchestrator->set_scenario(scenario);
-    }
-
-    std::vector<std::string> sync_targets() const {
-        std::vector<std::string> targets;
-        for (const auto& request : orchestrator->requests())
-            if (request.target.find("/api/control/sync") != std::string::npos) targets.push_back(request.target);
-        return targets;
-    }
-
-    static std::string query(const char* code, int power, int force, int wg, int l2, std::uint64_t rx = 0,
-                             std::uint64_t tx = 0) {
-        return std::string("/tarvo/api/control/sync?code=") + code + "&power_on=" + std::to_string(power) +
-               "&force_l3=" + std::to_string(force) + "&wg_running=" + std::to_string(wg) +
-               "&l2_running=" + std::to_string(l2) + "&rx_bytes=" + std::to_string(rx) +
-               "&tx_bytes=" + std::to_string(tx);
-    }
-
-    std::vector<std::string> log_texts() {
-        std::vector<std::string> texts;
-        auto state = context.shared->lock();
-        for (const auto& entry : state->log) texts.push_back(entry.text);
-        return texts;
-    }
-
-    // A detached thread holds its own reference to the shared state until it ends.
-    void wait_for_detached_threads() {
-        for (int i = 0; i < 1000 && context.shared.use_count() > 1; ++i) std::this_thread::sleep_for(10ms);
-        ASSERT_EQ(context.shared.use_count(), 1);
-    }
-
-    testing::ScopedHostRoot host_root;
-    std::unique_ptr<TestOrchestrator> orchestrator;
-    testing::RecordingTunnel tunnel;
-    testing::ManualClock clock;
-    std::atomic<int> repaints{0};
-    TunnelContext context;
-};
 
 TEST_F(PowerTest, MalformedKeySendsNothingAndAsksForAKey) {
     {
