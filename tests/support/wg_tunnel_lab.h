@@ -155,10 +155,11 @@ public:
         return std::nullopt;
     }
 
-    explicit WgTunnelLab(std::string wintools)
+    // The namespaces are `prefix` + "c-" or "h-" + this process's id.
+    explicit WgTunnelLab(std::string wintools, const std::string& prefix = "tarvo-wg-")
         : suffix_(std::to_string(::getpid())),
-          client_ns_("tarvo-wg-c-" + suffix_),
-          hub_ns_("tarvo-wg-h-" + suffix_),
+          client_ns_(prefix + "c-" + suffix_),
+          hub_ns_(prefix + "h-" + suffix_),
           hub_if_("twgh" + suffix_),
           wintools_(std::move(wintools)) {
         ready_ = build();
@@ -185,13 +186,18 @@ public:
     const std::string& client_ns() const { return client_ns_; }
     const std::string& hub_ns() const { return hub_ns_; }
 
-    // Starts the engine in the client namespace, with `extra_env` ("NAME=value")
-    // added to its environment; its first line follows.
-    bool start_client(const std::string& helper, const std::string& extra_env = "TARVO_WG_TEST=1") {
-        return client_.start({"ip", "netns", "exec", client_ns_, "env", "TARVO_NETNS=" + client_ns_,
-                              "TARVO_HOST_ROOT=" + root_.path().string(), extra_env, helper, client_private_,
-                              hub_public_, "192.0.2.2:51820", std::string(kClientTunnelAddress) + "/32",
-                              "198.51.100.0/24"});
+    // Starts `helper` in the client namespace, with `extra_env` ("NAME=value")
+    // added to its environment, given the client's key, the hub's key and
+    // endpoint, the client's tunnel address, the hub's subnet and then
+    // `extra_args`; its first line follows.
+    bool start_client(const std::string& helper, const std::string& extra_env = "TARVO_WG_TEST=1",
+                      const std::vector<std::string>& extra_args = {}) {
+        std::vector<std::string> argv{"ip", "netns", "exec", client_ns_, "env", "TARVO_NETNS=" + client_ns_,
+                                      "TARVO_HOST_ROOT=" + root_.path().string(), extra_env, helper, client_private_,
+                                      hub_public_, "192.0.2.2:51820", std::string(kClientTunnelAddress) + "/32",
+                                      "198.51.100.0/24"};
+        argv.insert(argv.end(), extra_args.begin(), extra_args.end());
+        return client_.start(argv);
     }
     PipedChild& client() { return client_; }
 
