@@ -10,17 +10,25 @@
 //   "power-off"     -> "off" after a power-off thread has ended
 //   "state"         -> "state power_on=B wg_running=B l2_running=B adapter=B bridge=B threads=N"
 //   "log"           -> "log LEVEL TEXT" per entry, then "end"
+//   "storm SEED N"  -> "storm checked=C violations=V [first=TEXT]" after two
+//                      actors made N random choices each (clicks and scenario
+//                      changes) with the worker running freely, and a last power-off
+#include <dirent.h>
+#include <net/if.h>
 #include <stdlib.h>
 
 #include <condition_variable>
-#include <dirent.h>
+#include <cstdlib>
 #include <iostream>
 #include <mutex>
+#include <sstream>
 #include <string>
 #include <thread>
 
 #include "main/power.h"
 #include "main/worker.h"
+#include "support/power_storm.h"
+#include "support/wg_tunnel_lab.h"
 #include "test_orchestrator.h"
 
 namespace {
@@ -29,34 +37,80 @@ using namespace tarvo;
 
 constexpr const char* kKey = "ABCD1234EFGH";
 
-// Real time; each sleep between cycles lasts until the test asks for a cycle.
+// Real time; each sleep between cycles lasts until the test asks for a
+// cycle, or a moment while the worker runs freely (during a storm).
 class GatedClock final : public TunnelClock {
 public:
     std::chrono::steady_clock::time_point now() override { return std::chrono::steady_clock::now(); }
     void sleep_for(std::chrono::steady_clock::duration) override {
         std::unique_lock<std::mutex> lock(mutex_);
-        ++sleeps_;
+        if (free_) {
+            lock.unlock();
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            return;
+        }
+        ++gated_sleeps_;
+        waiting_ = true;
         changed_.notify_all();
-        changed_.wait(lock, [&] { return permits_ > 0; });
-        --permits_;
+        changed_.wait(lock, [&] { return permits_ > 0 || free_; });
+        waiting_ = false;
+        if (permits_ > 0) --permits_;
     }
     void wait_asleep() {
         std::unique_lock<std::mutex> lock(mutex_);
-        changed_.wait(lock, [&] { return sleeps_ > 0 && permits_ == 0; });
+        changed_.wait(lock, [&] { return waiting_ && permits_ == 0; });
     }
     void run_one_cycle() {
         std::unique_lock<std::mutex> lock(mutex_);
-        const long before = sleeps_;
+        const long before = gated_sleeps_;
         ++permits_;
         changed_.notify_all();
-        changed_.wait(lock, [&] { return sleeps_ > before; });
+        changed_.wait(lock, [&] { return gated_sleeps_ > before; });
+    }
+    void run_freely(bool free) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        free_ = free;
+        changed_.notify_all();
     }
 
 private:
     std::mutex mutex_;
     std::condition_variable changed_;
-    long sleeps_ = 0;
+    long gated_sleeps_ = 0;
     int permits_ = 0;
+    bool waiting_ = false;
+    bool free_ = false;
+};
+
+// What the stand-in storm's completed power-offs left behind.
+class LeftoverCheck {
+public:
+    void after_repaint(SharedState& shared) {
+        if (!testing::on_power_off_thread) return;
+        std::vector<std::string> found;
+        {
+            auto state = shared.lock();
+            if (!testing::power_off_completed(*state)) return;
+            found = testing::power_off_leftovers(*state);
+        }
+        if (::if_nametoindex("tarvo-client") != 0) found.push_back("interface tarvo-client after a power-off");
+        if (const char* ns = std::getenv("TARVO_NETNS");
+            ns && !testing::processes_in(ns, "wireguard-go", "tarvo-client").empty())
+            found.push_back("wireguard-go after a power-off");
+        std::lock_guard<std::mutex> hold(mutex_);
+        ++checked_;
+        for (auto& f : found) violations_.push_back(std::move(f));
+    }
+    std::string report() {
+        std::lock_guard<std::mutex> hold(mutex_);
+        return "storm checked=" + std::to_string(checked_) + " violations=" + std::to_string(violations_.size()) +
+               (violations_.empty() ? "" : " first=" + violations_.front());
+    }
+
+private:
+    std::mutex mutex_;
+    int checked_ = 0;
+    std::vector<std::string> violations_;
 };
 
 struct Inputs {
@@ -115,10 +169,12 @@ int main(int argc, char** argv) {
     GatedClock clock;
     ClientConfig config;
     config.DeviceCode = kKey;
+    LeftoverCheck leftovers;
     TunnelContext context;
     context.endpoint = (*orchestrator)->endpoint();
     context.clock = &clock;
     context.shared = create_shared_state(config);
+    context.request_repaint = [&leftovers, shared = context.shared.get()] { leftovers.after_repaint(*shared); };
     std::cout << "threads " << thread_count() << std::endl;
     std::thread(worker_loop, context, true).detach();
 
@@ -140,6 +196,29 @@ int main(int argc, char** argv) {
             std::cout << "state power_on=" << state->power_on << " wg_running=" << state->wg_running
                       << " l2_running=" << state->l2_running << " adapter=" << (state->wg.adapter != nullptr)
                       << " bridge=" << state->bridge.running->load() << " threads=" << thread_count() << std::endl;
+        } else if (command.rfind("storm ", 0) == 0) {
+            std::istringstream words(command.substr(6));
+            std::uint64_t seed = 0;
+            int actions = 0;
+            words >> seed >> actions;
+            const std::vector<std::string> names = {"l3", "l3-more", "paused"};
+            clock.run_freely(true);
+            {
+                testing::PowerStorm storm(context);
+                storm.run(seed, 2, actions, 2, std::chrono::steady_clock::now() + std::chrono::seconds(20),
+                          [&](std::mt19937_64& rng) {
+                              switch (rng() % 4) {
+                                  case 0: storm.click_power_on(); break;
+                                  case 1: storm.click_power_off(); break;
+                                  case 2: storm.toggle_mode(); break;
+                                  default: (*orchestrator)->set_scenario(scenario(in, names[rng() % names.size()]));
+                              }
+                              std::this_thread::sleep_for(std::chrono::milliseconds(rng() % 300));
+                          });
+            }
+            clock.run_freely(false);
+            clock.wait_asleep();
+            std::cout << leftovers.report() << std::endl;
         } else if (command == "log") {
             auto state = context.shared->lock();
             for (const auto& entry : state->log)

@@ -7,17 +7,15 @@
 
 #include <atomic>
 #include <chrono>
-#include <cstdlib>
 #include <iostream>
 #include <mutex>
 #include <random>
 #include <thread>
 #include <vector>
 
-#include "main/client_config.h"
-#include "main/power.h"
 #include "main/worker.h"
 #include "power_fixture.h"
+#include "support/power_storm.h"
 
 namespace tarvo {
 namespace {
@@ -76,14 +74,6 @@ public:
     void sleep_for(std::chrono::steady_clock::duration) override { std::this_thread::sleep_for(1ms); }
 };
 
-// Set on the threads that run a power-off, so their repaints can be told apart.
-thread_local bool on_power_off_thread = false;
-
-std::uint64_t storm_seed() {
-    if (const char* text = std::getenv("TARVO_STORM_SEED")) return std::strtoull(text, nullptr, 10);
-    return std::random_device{}();
-}
-
 // Each answer comes at once and slowly, so a poll is often still in flight
 // when a click changes the tunnel.
 std::vector<Scenario> storm_scenarios() {
@@ -120,69 +110,21 @@ protected:
         storm_tunnel.state = &*context.shared->lock();
     }
 
-    // The last repaint of a power-off comes after its last locked stretch,
-    // while it still holds the tunnel turn: nothing can have started since.
     void check_after_power_off() {
-        if (!on_power_off_thread) return;
+        if (!testing::on_power_off_thread) return;  // elsewhere a repaint may come under the lock
         auto state = context.shared->lock();
-        if (state->disconnecting) return;  // the first stretch's repaint
+        if (!testing::power_off_completed(*state)) return;
         ++completed_power_offs;
-        if (state->power_on) storm_tunnel.violation("power on after a power-off");
-        if (state->wg.adapter) storm_tunnel.violation("adapter held after a power-off");
-        if (state->bridge.running->load()) storm_tunnel.violation("bridge running after a power-off");
-        if (state->wg_running || state->l2_running) storm_tunnel.violation("running flags set after a power-off");
-    }
-
-    // Clicks wait while a few operations are already queued, which bounds
-    // the storm's tail.
-    bool busy() const { return outstanding >= 4; }
-    void start(std::function<void()> body) {
-        std::lock_guard<std::mutex> hold(threads_mutex);
-        ++outstanding;
-        threads.emplace_back([this, body = std::move(body)] {
-            body();
-            --outstanding;
-        });
-    }
-
-    // The window's three requests and the orchestrator's change of mind.
-    void click_power_on() {
-        {
-            auto state = context.shared->lock();
-            if (state->connecting) return;
-            state->config.AutoConnect = true;
-            save_client_config(state->config);
-        }
-        start([context = context] { power_on_thread_body(context); });
-    }
-    void click_power_off() {
-        if (context.shared->lock()->disconnecting) return;
-        start([context = context] {
-            on_power_off_thread = true;
-            power_off(context);
-        });
-    }
-    void toggle_mode() {
-        bool power = false;
-        {
-            auto state = context.shared->lock();
-            state->config.ForceL3 = !state->config.ForceL3;
-            save_client_config(state->config);
-            power = state->power_on;
-        }
-        if (power) start([context = context] { power_on_thread_body(context); });
+        for (auto& leftover : testing::power_off_leftovers(*state)) storm_tunnel.violation(std::move(leftover));
     }
 
     StormTunnel storm_tunnel;
     FastClock fast_clock;
     std::atomic<int> completed_power_offs{0};
-    std::atomic<int> outstanding{0};
-    std::mutex threads_mutex;
-    std::vector<std::thread> threads;
 };
 
 TEST_F(PowerStormTest, ACompletedPowerOffLeavesNothingRunningWhateverTheInterleaving) {
-    const std::uint64_t seed = storm_seed();
+    const std::uint64_t seed = testing::storm_seed();
     std::cout << "storm seed " << seed << " (replay with TARVO_STORM_SEED=" << seed << ")" << std::endl;
     RecordProperty("storm_seed", std::to_string(seed));
     const std::vector<Scenario> scenarios = storm_scenarios();
@@ -195,37 +137,17 @@ TEST_F(PowerStormTest, ACompletedPowerOffLeavesNothingRunningWhateverTheInterlea
             run_worker_cycle(context);
         }
     });
-
-    // Bounded in count and in time, whichever ends first.
-    constexpr int kActionsPerActor = 150;
-    const auto give_up = std::chrono::steady_clock::now() + 3s;
-    std::vector<std::thread> actors;
-    for (int actor = 0; actor < 3; ++actor) {
-        actors.emplace_back([&, actor] {
-            std::mt19937_64 rng(seed + static_cast<std::uint64_t>(actor));
-            for (int i = 0; i < kActionsPerActor && std::chrono::steady_clock::now() < give_up; ++i) {
-                while (busy() && std::chrono::steady_clock::now() < give_up) std::this_thread::sleep_for(1ms);
-                switch (rng() % 5) {
-                    case 0: click_power_on(); break;
-                    case 1: click_power_off(); break;
-                    case 2: toggle_mode(); break;
-                    default: orchestrator->set_scenario(scenarios[rng() % scenarios.size()]); break;
-                }
-                std::this_thread::sleep_for(std::chrono::microseconds(rng() % 8000));
+    {
+        testing::PowerStorm storm(context);
+        storm.run(seed, 3, 150, 4, std::chrono::steady_clock::now() + 3s, [&](std::mt19937_64& rng) {
+            switch (rng() % 5) {
+                case 0: storm.click_power_on(); break;
+                case 1: storm.click_power_off(); break;
+                case 2: storm.toggle_mode(); break;
+                default: orchestrator->set_scenario(scenarios[rng() % scenarios.size()]); break;
             }
+            std::this_thread::sleep_for(std::chrono::microseconds(rng() % 8000));
         });
-    }
-    for (auto& actor : actors) actor.join();
-    // A last power-off, checked like the others, once the storm's threads have ended.
-    click_power_off();
-    for (std::size_t joined = 0;;) {
-        std::thread next;
-        {
-            std::lock_guard<std::mutex> hold(threads_mutex);
-            if (joined == threads.size()) break;
-            next = std::move(threads[joined++]);
-        }
-        next.join();
     }
     stop_worker = true;
     worker.join();

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <iostream>
 #include <map>
 #include <sstream>
 #include <string>
@@ -15,6 +16,7 @@
 #include <vector>
 
 #include "support/helper_programs.h"
+#include "support/power_storm.h"
 #include "support/wg_tunnel_lab.h"
 
 namespace tarvo {
@@ -131,6 +133,25 @@ TEST_F(PowerTunnelTest, AutoConnectReloadPauseAndPowerOffOverARealTunnel) {
     EXPECT_EQ(off["bridge"], "0");
     EXPECT_EQ(off["threads"], std::to_string(threads_before_worker + 1));
     EXPECT_FALSE(lab->ping(lab->client_ns(), testing::kHubTunnelAddress));
+}
+
+// The storm of the in-process tests, through the real mechanisms: each
+// completed power-off also leaves no interface and no wireguard-go.
+TEST_F(PowerTunnelTest, AStormOfClicksLeavesNothingRunningAfterEachPowerOff) {
+    ASSERT_TRUE(ask("asleep", "asleep"));
+    const std::uint64_t seed = testing::storm_seed();
+    std::cout << "storm seed " << seed << " (replay with TARVO_STORM_SEED=" << seed << ")" << std::endl;
+    RecordProperty("storm_seed", std::to_string(seed));
+    const auto report = ask("storm " + std::to_string(seed) + " 5", "storm ");
+    ASSERT_TRUE(report);
+    std::cout << *report << std::endl;
+    EXPECT_NE(report->find(" violations=0"), std::string::npos) << *report << " (seed " << seed << ")";
+    EXPECT_EQ(report->find("checked=0"), std::string::npos) << *report;
+
+    EXPECT_TRUE(adapter_gone());
+    auto off = state();
+    EXPECT_EQ(off["power_on"], "0");
+    EXPECT_EQ(off["threads"], std::to_string(threads_before_worker + 1));
 }
 
 }  // namespace
