@@ -175,7 +175,6 @@ int main(int argc, char** argv) {
     context.clock = &clock;
     context.shared = create_shared_state(config);
     context.request_repaint = [&leftovers, shared = context.shared.get()] { leftovers.after_repaint(*shared); };
-    std::cout << "threads " << thread_count() << std::endl;
     std::thread(worker_loop, context, true).detach();
 
     for (std::string command; std::getline(std::cin, command);) {

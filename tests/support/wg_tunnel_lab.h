@@ -10,6 +10,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -162,6 +163,10 @@ public:
           hub_ns_(prefix + "h-" + suffix_),
           hub_if_("twgh" + suffix_),
           wintools_(std::move(wintools)) {
+        // The adapter's name is one for the whole machine: labs of other test
+        // runs (other checkouts, the benchmark) wait for each other here.
+        adapter_lock_ = ::open("/run/lock/tarvo-wg-adapter.lock", O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+        if (adapter_lock_ >= 0) (void)::flock(adapter_lock_, LOCK_EX);
         ready_ = build();
     }
 
@@ -179,6 +184,7 @@ public:
         }
         run_quietly("ip netns delete " + client_ns_);
         run_quietly("ip netns delete " + hub_ns_);
+        if (adapter_lock_ >= 0) ::close(adapter_lock_);
     }
 
     bool ready() const { return ready_; }
@@ -300,6 +306,7 @@ private:
     TempFolder root_;
     std::string client_private_;
     std::string hub_public_;
+    int adapter_lock_ = -1;
     pid_t hub_pid_ = -1;
     pid_t leftover_pid_ = -1;
     PipedChild client_;
