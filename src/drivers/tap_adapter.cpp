@@ -72,7 +72,7 @@ std::optional<std::string> find_tap_adapter_below(std::string_view class_key_pat
     }
 }
 
-std::optional<std::string> find_tap_adapter() { return find_tap_adapter_below(kNetworkAdapterClassKey); }
+std::optional<std::string> find_tap_adapter() { return find_tap_adapter_below(platform::kNetworkAdapterClassKey); }
 
 TapAddress tap_address_and_mask(std::string_view tap_ip) {
     const std::string_view trimmed = unicode::trim_white_space(tap_ip);

@@ -6,11 +6,9 @@
 #include <string>
 #include <string_view>
 
-namespace tarvo {
+#include "platform/registry.h"
 
-// HKLM key of the network adapter class; each subkey is one adapter instance.
-inline constexpr std::string_view kNetworkAdapterClassKey =
-    "SYSTEM\\CurrentControlSet\\Control\\Class\\{4D36E972-E325-11CE-BFC1-08002BE10318}";
+namespace tarvo {
 
 // "{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}" with hexadecimal digits of either case.
 bool is_braced_guid(std::string_view text);

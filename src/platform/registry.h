@@ -10,6 +10,10 @@
 
 namespace tarvo::platform {
 
+// The class key of network adapters; each subkey is one adapter instance.
+inline constexpr std::string_view kNetworkAdapterClassKey =
+    "SYSTEM\\CurrentControlSet\\Control\\Class\\{4D36E972-E325-11CE-BFC1-08002BE10318}";
+
 class RegistryKey {
 public:
     struct Impl;

@@ -12,7 +12,7 @@ namespace {
 using testing::AdapterSearchCase;
 
 void seed(const testing::SeededAdapter& adapter) {
-    const std::string key = std::string(kNetworkAdapterClassKey) + "\\" + adapter.subkey;
+    const std::string key = std::string(platform::kNetworkAdapterClassKey) + "\\" + adapter.subkey;
     ASSERT_TRUE(platform::write_registry_value(key, "DriverDesc", "adapter").has_value());
     if (adapter.component_id) {
         ASSERT_TRUE(platform::write_registry_value(key, "ComponentId", *adapter.component_id).has_value());
