@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "call_log.h"
+#include "tap_commands.h"
 #include "wg_commands.h"
 
 int main(int argc, char** argv) {
@@ -12,5 +13,6 @@ int main(int argc, char** argv) {
     std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
     tarvo::standins::record_call(tool, args);
     if (const auto code = tarvo::standins::run_wg_command(tool, args)) return *code;
+    if (const auto code = tarvo::standins::run_tap_command(tool, args)) return *code;
     return 0;
 }
