@@ -34,6 +34,8 @@ std::string fresh_guid() {
     std::random_device random;
     unsigned char bytes[16];
     for (auto& b : bytes) b = static_cast<unsigned char>(random());
+    bytes[6] = static_cast<unsigned char>((bytes[6] & 0x0F) | 0x40);  // a random (version 4) GUID
+    bytes[8] = static_cast<unsigned char>((bytes[8] & 0x3F) | 0x80);
     char text[39];
     std::snprintf(text, sizeof text, "{%02X%02X%02X%02X-%02X%02X-%02X%02X-%02X%02X-%02X%02X%02X%02X%02X%02X}",
                   bytes[0], bytes[1], bytes[2], bytes[3], bytes[4], bytes[5], bytes[6], bytes[7], bytes[8],
