@@ -158,7 +158,14 @@ std::optional<int> run_powershell(const std::vector<std::string>& args) {
     if (script == kTapFilter + "Disable-NetAdapter" + kSwitchTail) return switch_tap_adapters(false);
     if (script == kTapFilter + "Enable-NetAdapter" + kSwitchTail) return switch_tap_adapters(true);
     if (const auto guid = between(script, "(" + kFirstTapHead, kFirstTapTail + ").MacAddress")) return print_mac(*guid);
-    return run_static_script(script);
+    if (const auto code = run_static_script(script)) return code;
+    // Only the adapter scripts above touch network adapters: any other is a
+    // mistake in the client, which must not pass as success.
+    if (script.find("NetAdapter") != std::string::npos) {
+        std::fprintf(stderr, "powershell: the stand-in does not know this adapter script: %s\n", script.c_str());
+        return 1;
+    }
+    return std::nullopt;
 }
 
 }  // namespace

@@ -10,8 +10,9 @@
 
 namespace tarvo::standins {
 
-// The exit code when `tool args` is one of those command lines; nothing for
-// any other call.
+// The exit code when `tool args` is one of those command lines (1, with a
+// message, for any other script about network adapters); nothing for any
+// other call.
 std::optional<int> run_tap_command(const std::string& tool, const std::vector<std::string>& args);
 
 }  // namespace tarvo::standins

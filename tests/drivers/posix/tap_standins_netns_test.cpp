@@ -83,5 +83,16 @@ TEST(TapStandinsOutsideANamespace, RecordButLeaveTheNetworkAlone) {
     EXPECT_EQ(host.calls().size(), 4u);  // install, DHCP, disable, enable
 }
 
+TEST(TapStandinsOutsideANamespace, AnAdapterScriptTheyDoNotKnowFails) {
+    testing::StandinHost host;
+    for (const std::string& script : std::vector<std::string>{
+             tap_adapters_script("Restart-NetAdapter"), "Get-NetAdapter | Disable-NetAdapter -Confirm:$false",
+          static_script("{11111111-2222-3333-4444-555555555555}", "10.0.0.1", "255.0.0.0") + " ; Remove-Item x"}) {
+        const auto run = powershell(script);
+        EXPECT_EQ(run.code, 1) << script;
+        EXPECT_NE(run.text.find("does not know this adapter script"), std::string::npos) << run.text;
+    }
+}
+
 }  // namespace
 }  // namespace tarvo
