@@ -20,7 +20,9 @@ bool is_tap_component_id(std::string_view component_id) {
            text::equal_ignoring_ascii_case(component_id, "root\\tap0901");
 }
 
-bool is_hex_digit(char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); }
+bool is_hex_digit(char c) {
+    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+}
 
 // The prefix length: an unsigned 32-bit decimal with one optional leading
 // "+"; anything else reads as 24, and above 32 counts as 32.
@@ -72,7 +74,9 @@ std::optional<std::string> find_tap_adapter_below(std::string_view class_key_pat
     }
 }
 
-std::optional<std::string> find_tap_adapter() { return find_tap_adapter_below(platform::kNetworkAdapterClassKey); }
+std::optional<std::string> find_tap_adapter() {
+    return find_tap_adapter_below(platform::kNetworkAdapterClassKey);
+}
 
 TapAddress tap_address_and_mask(std::string_view tap_ip) {
     const std::string_view trimmed = unicode::trim_white_space(tap_ip);

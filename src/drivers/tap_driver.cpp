@@ -36,8 +36,8 @@ Expected<std::string, std::string> ensure_tap_driver() {
 
     const auto folder = driver_folder();
     const auto installed = platform::run_process_hidden(
-        platform::path_text(folder / "tapinstall.exe"), {"install", inf_argument(folder / "OemVista.inf"), "tap0901"},
-        folder);
+        platform::path_text(folder / "tapinstall.exe"),
+        {"install", inf_argument(folder / "OemVista.inf"), "tap0901"}, folder);
     if (!installed)
         return unexpected("Nie udało się uruchomić tapinstall.exe: " + platform::describe(installed.error()));
 

@@ -23,7 +23,9 @@ namespace tarvo::platform {
 using TapError = std::uint32_t;
 
 // "\\.\Global\{GUID}.tap" for the GUID text (braces included).
-inline std::string tap_device_path(std::string_view guid) { return "\\\\.\\Global\\" + std::string(guid) + ".tap"; }
+inline std::string tap_device_path(std::string_view guid) {
+    return "\\\\.\\Global\\" + std::string(guid) + ".tap";
+}
 
 // One frame read or write at a time, with the event and record it needs; make
 // one per thread and reuse it. Starting an operation while one is pending

@@ -21,11 +21,13 @@ namespace {
 using platform::RegisteredAdapter;
 
 const std::string kTapFilter =
-    "Get-NetAdapter -IncludeHidden | Where-Object { $_.InterfaceDescription -like '*TAP-Windows*' -or $_.Name -eq "
+    "Get-NetAdapter -IncludeHidden | Where-Object { $_.InterfaceDescription -like '*TAP-Windows*' -or "
+    "$_.Name -eq "
     "'SD-WAN-L2' } | ";
 const std::string kSwitchTail = " -Confirm:$false -ErrorAction SilentlyContinue";
 const std::string kFirstTapHead = "Get-NetAdapter -IncludeHidden | Where-Object { $_.InterfaceGuid -eq '";
-const std::string kFirstTapTail = "' -or $_.InterfaceDescription -like '*TAP-Windows*' } | Select-Object -First 1";
+const std::string kFirstTapTail =
+    "' -or $_.InterfaceDescription -like '*TAP-Windows*' } | Select-Object -First 1";
 const std::string kStaticTail = "; if ($a) { netsh interface ipv4 set address name=\"$($a.Name)\" static ";
 
 bool is_tap_windows(const RegisteredAdapter& a) {
@@ -49,8 +51,8 @@ std::optional<RegisteredAdapter> first_tap_or(const std::string& guid) {
 std::optional<int> prefix_of_mask(const std::string& mask) {
     unsigned a, b, c, d;
     char tail;
-    if (std::sscanf(mask.c_str(), "%u.%u.%u.%u%c", &a, &b, &c, &d, &tail) != 4 || a > 255 || b > 255 || c > 255 ||
-        d > 255)
+    if (std::sscanf(mask.c_str(), "%u.%u.%u.%u%c", &a, &b, &c, &d, &tail) != 4 || a > 255 || b > 255 ||
+        c > 255 || d > 255)
         return std::nullopt;
     const std::uint32_t bits = a << 24 | b << 16 | c << 8 | d;
     const int length = std::popcount(bits);
@@ -89,7 +91,8 @@ int set_static(const RegisteredAdapter& a, const std::string& address, const std
         return 1;
     }
     if (!network_may_change("netsh")) return 0;
-    if (const int flushed = ip({"-4", "address", "flush", "dev", a.linux_interface}); flushed != 0) return flushed;
+    if (const int flushed = ip({"-4", "address", "flush", "dev", a.linux_interface}); flushed != 0)
+        return flushed;
     return ip({"address", "add", address + "/" + std::to_string(*length), "dev", a.linux_interface});
 }
 
@@ -118,8 +121,8 @@ int print_mac(const std::string& guid) {
 }
 
 std::optional<int> run_netsh(const std::vector<std::string>& args) {
-    const bool set_address = args.size() >= 6 && args[0] == "interface" && args[1] == "ipv4" && args[2] == "set" &&
-                             args[3] == "address" && args[4].starts_with("name=");
+    const bool set_address = args.size() >= 6 && args[0] == "interface" && args[1] == "ipv4" &&
+                             args[2] == "set" && args[3] == "address" && args[4].starts_with("name=");
     if (!set_address) return std::nullopt;
     const std::string name = args[4].substr(5);
     const auto adapter = adapter_named(name);
@@ -130,7 +133,8 @@ std::optional<int> run_netsh(const std::vector<std::string>& args) {
 }
 
 // The text between `head` and `tail` when `text` is exactly head + X + tail.
-std::optional<std::string> between(const std::string& text, const std::string& head, const std::string& tail) {
+std::optional<std::string> between(const std::string& text, const std::string& head,
+                                   const std::string& tail) {
     if (text.size() < head.size() + tail.size() || !text.starts_with(head) || !text.ends_with(tail))
         return std::nullopt;
     return text.substr(head.size(), text.size() - head.size() - tail.size());
@@ -157,12 +161,14 @@ std::optional<int> run_powershell(const std::vector<std::string>& args) {
     const std::string& script = args[2];
     if (script == kTapFilter + "Disable-NetAdapter" + kSwitchTail) return switch_tap_adapters(false);
     if (script == kTapFilter + "Enable-NetAdapter" + kSwitchTail) return switch_tap_adapters(true);
-    if (const auto guid = between(script, "(" + kFirstTapHead, kFirstTapTail + ").MacAddress")) return print_mac(*guid);
+    if (const auto guid = between(script, "(" + kFirstTapHead, kFirstTapTail + ").MacAddress"))
+        return print_mac(*guid);
     if (const auto code = run_static_script(script)) return code;
     // Only the adapter scripts above touch network adapters: any other is a
     // mistake in the client, which must not pass as success.
     if (script.find("NetAdapter") != std::string::npos) {
-        std::fprintf(stderr, "powershell: the stand-in does not know this adapter script: %s\n", script.c_str());
+        std::fprintf(stderr, "powershell: the stand-in does not know this adapter script: %s\n",
+                     script.c_str());
         return 1;
     }
     return std::nullopt;

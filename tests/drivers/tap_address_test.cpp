@@ -47,17 +47,20 @@ INSTANTIATE_TEST_SUITE_P(
                       AddressCase{"10.200.1.10/24", "10.200.1.10", "255.255.255.0"},
                       AddressCase{"10.200.1.0 /24", "10.200.1.0 ", "255.255.255.0"},
                       AddressCase{"  10.200.1.0/24\t\n", "10.200.1.10", "255.255.255.0"},
-                      AddressCase{"\xE2\x80\x83" "10.1.2.3" "\xC2\xA0", "10.1.2.3", "255.255.255.0"},
-                      AddressCase{"", "", "255.255.255.0"},
-                      AddressCase{"/24", "", "255.255.255.0"},
+                      AddressCase{"\xE2\x80\x83"
+                                  "10.1.2.3"
+                                  "\xC2\xA0",
+                                  "10.1.2.3", "255.255.255.0"},
+                      AddressCase{"", "", "255.255.255.0"}, AddressCase{"/24", "", "255.255.255.0"},
                       AddressCase{"10.1.2.0/24/8", "10.1.2.10", "255.255.255.0"}));
 
 TEST(IsBracedGuid, AcceptsOnlyTheBracedEightFourFourFourTwelveShape) {
     EXPECT_TRUE(is_braced_guid("{0B8F1C2D-3E4F-4A5B-9C6D-7E8F90A1B2C3}"));
     EXPECT_TRUE(is_braced_guid("{abcdef01-2345-6789-abcd-ef0123456789}"));
-    for (const char* bad : {"", "{}", "0B8F1C2D-3E4F-4A5B-9C6D-7E8F90A1B2C3", "{0B8F1C2D-3E4F-4A5B-9C6D-7E8F90A1B2C3} ",
-                            "{0B8F1C2D-3E4F-4A5B-9C6D7-E8F90A1B2C3}", "{0B8F1C2D-3E4F-4A5B-9C6D-7E8F90A1B2CZ}",
-                            "(0B8F1C2D-3E4F-4A5B-9C6D-7E8F90A1B2C3)", "{0B8F1C2D-3E4F-4A5B-9C6D-7E8F90A1B2C3}\"'"})
+    for (const char* bad :
+         {"", "{}", "0B8F1C2D-3E4F-4A5B-9C6D-7E8F90A1B2C3", "{0B8F1C2D-3E4F-4A5B-9C6D-7E8F90A1B2C3} ",
+          "{0B8F1C2D-3E4F-4A5B-9C6D7-E8F90A1B2C3}", "{0B8F1C2D-3E4F-4A5B-9C6D-7E8F90A1B2CZ}",
+          "(0B8F1C2D-3E4F-4A5B-9C6D-7E8F90A1B2C3)", "{0B8F1C2D-3E4F-4A5B-9C6D-7E8F90A1B2C3}\"'"})
         EXPECT_FALSE(is_braced_guid(bad)) << bad;
 }
 

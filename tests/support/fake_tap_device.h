@@ -53,7 +53,9 @@ public:
         }
         changed_.notify_all();
     }
-    std::unique_ptr<platform::TapTransfer> new_transfer() override { return std::make_unique<Transfer>(*this); }
+    std::unique_ptr<platform::TapTransfer> new_transfer() override {
+        return std::make_unique<Transfer>(*this);
+    }
 
 private:
     class Transfer final : public platform::TapTransfer {
@@ -73,14 +75,11 @@ private:
         }
         Result wait(std::chrono::milliseconds slice) override {
             std::unique_lock lock(device_.mutex_);
-            device_.changed_.wait_for(lock, slice, [&] {
-                return !device_.to_read_.empty() || device_.cancels_ != cancels_seen_;
-            });
+            device_.changed_.wait_for(
+                lock, slice, [&] { return !device_.to_read_.empty() || device_.cancels_ != cancels_seen_; });
             return take(lock);
         }
-        Result cancel_and_wait() override {
-            return {State::failed, 0, kCancelled};
-        }
+        Result cancel_and_wait() override { return {State::failed, 0, kCancelled}; }
 
     private:
         Result take(std::unique_lock<std::mutex>&) {

@@ -23,7 +23,8 @@ std::vector<RegisteredAdapter> registered_adapters() {
 
 std::optional<std::string> linux_interface_of(std::string_view guid) {
     for (auto& adapter : registered_adapters())
-        if (adapter.guid == guid && !adapter.linux_interface.empty()) return std::move(adapter.linux_interface);
+        if (adapter.guid == guid && !adapter.linux_interface.empty())
+            return std::move(adapter.linux_interface);
     return std::nullopt;
 }
 

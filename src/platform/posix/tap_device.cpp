@@ -79,7 +79,8 @@ private:
     }
 
     Result attempt() {
-        const ssize_t done = writing_ ? ::write(fds_.tap.get(), data_, size_) : ::read(fds_.tap.get(), data_, size_);
+        const ssize_t done = writing_ ? ::write(fds_.tap.get(), data_, size_)
+                                      : ::read(fds_.tap.get(), data_, size_);
         if (done >= 0) return finish({State::completed, static_cast<std::uint32_t>(done), 0});
         if (errno == EAGAIN || errno == EINTR) return {State::pending};
         return finish(failed(errno));
@@ -115,7 +116,8 @@ public:
 
     Status<TapError> set_media_status(bool connected) override {
         int carrier = connected ? 1 : 0;
-        if (::ioctl(fds_.tap.get(), TUNSETCARRIER, &carrier) != 0) return unexpected(static_cast<TapError>(errno));
+        if (::ioctl(fds_.tap.get(), TUNSETCARRIER, &carrier) != 0)
+            return unexpected(static_cast<TapError>(errno));
         return Unit{};
     }
 

@@ -24,7 +24,8 @@ Result failed(DWORD error) { return {State::failed, 0, error}; }
 class Win32TapTransfer final : public TapTransfer {
 public:
     // Without an event (none could be made) completion is polled on the record.
-    explicit Win32TapTransfer(HANDLE device) : device_(device), event_(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
+    explicit Win32TapTransfer(HANDLE device)
+        : device_(device), event_(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
 
     ~Win32TapTransfer() override {
         if (pending_) (void)cancel_and_wait();
@@ -33,14 +34,16 @@ public:
     Result start_read(std::span<std::uint8_t> buffer) override {
         begin();
         DWORD done = 0;
-        const BOOL ok = ReadFile(device_, buffer.data(), static_cast<DWORD>(buffer.size()), &done, &overlapped_);
+        const BOOL ok = ReadFile(device_, buffer.data(), static_cast<DWORD>(buffer.size()), &done,
+                                 &overlapped_);
         return started(ok, done);
     }
 
     Result start_write(std::span<const std::uint8_t> frame) override {
         begin();
         DWORD done = 0;
-        const BOOL ok = WriteFile(device_, frame.data(), static_cast<DWORD>(frame.size()), &done, &overlapped_);
+        const BOOL ok = WriteFile(device_, frame.data(), static_cast<DWORD>(frame.size()), &done,
+                                  &overlapped_);
         return started(ok, done);
     }
 
@@ -118,7 +121,9 @@ public:
 
     void cancel_all_io() override { CancelIoEx(handle_.get(), nullptr); }
 
-    std::unique_ptr<TapTransfer> new_transfer() override { return std::make_unique<Win32TapTransfer>(handle_.get()); }
+    std::unique_ptr<TapTransfer> new_transfer() override {
+        return std::make_unique<Win32TapTransfer>(handle_.get());
+    }
 
 private:
     win32::OwnedHandle handle_;
@@ -130,7 +135,8 @@ Expected<std::unique_ptr<TapDevice>, TapError> open_tap_device(std::string_view 
     const std::wstring path = win32::to_wide(tap_device_path(guid));
     HANDLE handle = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                                 FILE_ATTRIBUTE_SYSTEM | FILE_FLAG_OVERLAPPED, nullptr);
-    if (handle == INVALID_HANDLE_VALUE || handle == nullptr) return unexpected(static_cast<TapError>(GetLastError()));
+    if (handle == INVALID_HANDLE_VALUE || handle == nullptr)
+        return unexpected(static_cast<TapError>(GetLastError()));
     return std::unique_ptr<TapDevice>(std::make_unique<Win32TapDevice>(win32::OwnedHandle(handle)));
 }
 

@@ -23,7 +23,8 @@ using testing::call;
 
 const std::string kGuid = "{0B8F1C2D-3E4F-4A5B-9C6D-7E8F90A1B2C3}";
 const std::string kDisableScript =
-    "Get-NetAdapter -IncludeHidden | Where-Object { $_.InterfaceDescription -like '*TAP-Windows*' -or $_.Name -eq "
+    "Get-NetAdapter -IncludeHidden | Where-Object { $_.InterfaceDescription -like '*TAP-Windows*' -or "
+    "$_.Name -eq "
     "'SD-WAN-L2' } | Disable-NetAdapter -Confirm:$false -ErrorAction SilentlyContinue";
 
 void seed_adapter(const std::string& guid) {
@@ -69,7 +70,8 @@ TEST(EnsureTapDriver, AnAdapterPresentIsReturnedWithoutInstalling) {
     seed_adapter(kGuid);
     EXPECT_EQ(ensure_tap_driver().value(), kGuid);
     EXPECT_TRUE(host.calls().empty());
-    EXPECT_TRUE(std::filesystem::exists(platform::host_path("C:\\ProgramData\\TARVO\\driver\\tapinstall.exe")));
+    EXPECT_TRUE(
+        std::filesystem::exists(platform::host_path("C:\\ProgramData\\TARVO\\driver\\tapinstall.exe")));
 }
 
 struct InstallCase {
@@ -102,17 +104,19 @@ TEST(EnsureTapDriver, AnInstallerThatAddsNoAdapterFailsWithItsStandardOutputOnly
     const auto guid = ensure_tap_driver();
     ASSERT_FALSE(guid.has_value());
     const auto inf = platform::path_text(platform::host_path("C:\\ProgramData\\TARVO\\driver\\OemVista.inf"));
-    EXPECT_EQ(guid.error(),
-              "Instalacja sterownika TAP-Windows nie powiodła się: Device node created. Install is complete when "
-              "drivers are installed...\nUpdating drivers for tap0901 from " +
-                  inf + ".\nDrivers installed successfully.\n");
+    EXPECT_EQ(
+        guid.error(),
+        "Instalacja sterownika TAP-Windows nie powiodła się: Device node created. Install is complete when "
+        "drivers are installed...\nUpdating drivers for tap0901 from " +
+            inf + ".\nDrivers installed successfully.\n");
     EXPECT_EQ(host.calls(), (std::vector<std::string>{installer_call()}));
 }
 
 TEST(EnsureTapDriver, AnInstallerThatCannotStartFailsWithTheSystemsError) {
     testing::StandinHost host;
     // A folder in the installer's place: the file cannot be written nor run.
-    std::filesystem::create_directories(platform::host_path("C:\\ProgramData\\TARVO\\driver\\tapinstall.exe"));
+    std::filesystem::create_directories(
+        platform::host_path("C:\\ProgramData\\TARVO\\driver\\tapinstall.exe"));
     const auto guid = ensure_tap_driver();
     ASSERT_FALSE(guid.has_value());
     EXPECT_TRUE(guid.error().starts_with("Nie udało się uruchomić tapinstall.exe: ")) << guid.error();

@@ -12,16 +12,19 @@
 namespace tarvo {
 namespace {
 
-const std::string kMacScriptHead =
-    "(Get-NetAdapter -IncludeHidden | Where-Object { $_.InterfaceGuid -eq '";
-const std::string kFirstTapTail = "' -or $_.InterfaceDescription -like '*TAP-Windows*' } | Select-Object -First 1";
+const std::string kMacScriptHead = "(Get-NetAdapter -IncludeHidden | Where-Object { $_.InterfaceGuid -eq '";
+const std::string kFirstTapTail =
+    "' -or $_.InterfaceDescription -like '*TAP-Windows*' } | Select-Object -First 1";
 
 std::string static_script(const std::string& guid, const std::string& address, const std::string& mask) {
-    return "$a = Get-NetAdapter -IncludeHidden | Where-Object { $_.InterfaceGuid -eq '" + guid + kFirstTapTail +
-           "; if ($a) { netsh interface ipv4 set address name=\"$($a.Name)\" static " + address + " " + mask + " }";
+    return "$a = Get-NetAdapter -IncludeHidden | Where-Object { $_.InterfaceGuid -eq '" + guid +
+           kFirstTapTail + "; if ($a) { netsh interface ipv4 set address name=\"$($a.Name)\" static " +
+           address + " " + mask + " }";
 }
 
-CommandOutput powershell(const std::string& script) { return run_hidden("powershell", {"-NoProfile", "-Command", script}); }
+CommandOutput powershell(const std::string& script) {
+    return run_hidden("powershell", {"-NoProfile", "-Command", script});
+}
 
 bool link_up(const testing::ScopedNamespace& ns, const std::string& interface) {
     const std::string line = ns.ip("-o link show dev " + interface);
@@ -49,8 +52,8 @@ TEST(TapStandinsInNamespace, InstallAddressMacAndResetActOnTheAdaptersInterface)
         EXPECT_EQ(powershell(tap_adapters_script("Enable-NetAdapter")).code, 0);
         EXPECT_TRUE(link_up(ns, interface));
 
-        EXPECT_EQ(run_hidden("netsh", {"interface", "ipv4", "set", "address", "name=" + guid, "static", "10.77.0.10",
-                                       "255.255.255.0"})
+        EXPECT_EQ(run_hidden("netsh", {"interface", "ipv4", "set", "address", "name=" + guid, "static",
+                                       "10.77.0.10", "255.255.255.0"})
                       .code,
                   0);
         EXPECT_NE(ns.ip("-4 -o address show dev " + interface).find("inet 10.77.0.10/24"), std::string::npos);
@@ -62,7 +65,8 @@ TEST(TapStandinsInNamespace, InstallAddressMacAndResetActOnTheAdaptersInterface)
 
         const std::string link = ns.ip("-o link show dev " + interface);
         std::string mac = link.substr(link.find("link/ether ") + 11, 17);
-        for (char& c : mac) c = c == ':' ? '-' : static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+        for (char& c : mac)
+            c = c == ':' ? '-' : static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
         EXPECT_EQ(powershell(kMacScriptHead + guid + kFirstTapTail + ").MacAddress").text, mac + "\r\n");
 
         reset_tap_adapter();
@@ -87,7 +91,8 @@ TEST(TapStandinsOutsideANamespace, AnAdapterScriptTheyDoNotKnowFails) {
     testing::StandinHost host;
     for (const std::string& script : std::vector<std::string>{
              tap_adapters_script("Restart-NetAdapter"), "Get-NetAdapter | Disable-NetAdapter -Confirm:$false",
-          static_script("{11111111-2222-3333-4444-555555555555}", "10.0.0.1", "255.0.0.0") + " ; Remove-Item x"}) {
+             static_script("{11111111-2222-3333-4444-555555555555}", "10.0.0.1", "255.0.0.0") +
+                 " ; Remove-Item x"}) {
         const auto run = powershell(script);
         EXPECT_EQ(run.code, 1) << script;
         EXPECT_NE(run.text.find("does not know this adapter script"), std::string::npos) << run.text;

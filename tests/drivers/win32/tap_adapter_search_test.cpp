@@ -29,8 +29,8 @@ protected:
     void seed(const testing::SeededAdapter& adapter) const {
         HKEY key = nullptr;
         const std::wstring path = wide(class_key() + "\\" + adapter.subkey);
-        ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
-                                  nullptr),
+        ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                                  &key, nullptr),
                   ERROR_SUCCESS);
         auto set = [&](const wchar_t* name, const std::string& text) {
             const std::wstring data = wide(text);

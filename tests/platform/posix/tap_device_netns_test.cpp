@@ -62,9 +62,9 @@ protected:
         if (::geteuid() != 0) GTEST_SKIP() << "needs root to create a network namespace and a TAP";
         if (!ns_.created()) GTEST_SKIP() << "ip netns add failed: no network namespaces here";
         ns_.ip("tuntap add mode tap name " + kInterface);
-        (void)std::system(("ip netns exec " + ns_.name() + " sysctl -qw net.ipv6.conf." + kInterface +
-                           ".disable_ipv6=1")
-                              .c_str());
+        (void)std::system(
+            ("ip netns exec " + ns_.name() + " sysctl -qw net.ipv6.conf." + kInterface + ".disable_ipv6=1")
+                .c_str());
         ns_.ip("address add 10.79.0.1/24 dev " + kInterface);
         ns_.ip("link set dev " + kInterface + " up");
         const std::string key = std::string(kNetworkAdapterClassKey) + "\\0000";
