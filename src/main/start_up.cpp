@@ -1,6 +1,8 @@
 #include "main/start_up.h"
 
 #include "drivers/embedded_files.h"
+#include "drivers/tap_adapter.h"
+#include "drivers/tap_driver.h"
 #include "main/self_install.h"
 #include "platform/paths.h"
 
@@ -20,6 +22,9 @@ StartupResult run_start_up(const std::vector<std::string>& args,
         install_program_copy(*running, where);
         create_desktop_shortcut(*running, where);
     }
+
+    // May install the TAP-Windows driver, before any window is shown.
+    if (!result.options.no_tap && !find_tap_adapter()) (void)ensure_tap_driver();
     return result;
 }
 

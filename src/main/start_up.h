@@ -18,9 +18,9 @@ struct StartupResult {
 
 // Reads the settings, applies `args`, writes the embedded files (twice, the
 // second pass filling what the first left), installs the program copy and
-// re-creates the shortcut when `running`, the program's own file, is known.
-// The TAP adapter step is not part of it yet; "--no-tap" is accepted all the
-// same.
+// re-creates the shortcut when `running`, the program's own file, is known,
+// and, unless "--no-tap" is given, installs the TAP-Windows driver when no
+// adapter is found (its outcome ignored).
 StartupResult run_start_up(const std::vector<std::string>& args,
                            const std::optional<std::filesystem::path>& running);
 

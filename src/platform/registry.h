@@ -10,6 +10,10 @@
 
 namespace tarvo::platform {
 
+// The class key of network adapters; each subkey is one adapter instance.
+inline constexpr std::string_view kNetworkAdapterClassKey =
+    "SYSTEM\\CurrentControlSet\\Control\\Class\\{4D36E972-E325-11CE-BFC1-08002BE10318}";
+
 class RegistryKey {
 public:
     struct Impl;
@@ -18,8 +22,14 @@ public:
     RegistryKey& operator=(RegistryKey&&) noexcept;
     ~RegistryKey();
 
-    // The name of the subkey at `index` (0, 1, ...), or nothing past the end.
-    std::optional<std::string> subkey_name(std::uint32_t index) const;
+    // The subkey at `index` (0, 1, ...). An index whose name cannot be read,
+    // or is not valid Unicode, is `unreadable`: the next index may still be.
+    struct Subkey {
+        enum class State { found, unreadable, no_more_items };
+        State state = State::no_more_items;
+        std::string name;  // set when found
+    };
+    Subkey subkey_at(std::uint32_t index) const;
     std::optional<RegistryKey> open_subkey(std::string_view name) const;
     // A string value (REG_SZ), or nothing when absent or of another type.
     std::optional<std::string> read_string(std::string_view value_name) const;

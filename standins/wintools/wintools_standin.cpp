@@ -8,6 +8,7 @@
 #include "command_forms.h"
 #include "gateway_command.h"
 #include "ping_command.h"
+#include "tap_commands.h"
 #include "wg_commands.h"
 
 int main(int argc, char** argv) {
@@ -17,7 +18,7 @@ int main(int argc, char** argv) {
     std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
     record_call(tool, args);
     // Each family of command lines: the exit code when the line is one of its own.
-    for (const auto handler : {run_wg_command, run_gateway_command, run_ping_command})
+    for (const auto handler : {run_wg_command, run_tap_command, run_gateway_command, run_ping_command})
         if (const auto code = handler(tool, args)) return *code;
     return answer_unhandled_command_line(tool, args);
 }

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
+#include <algorithm>
 #include <fstream>
 #include <nlohmann/json.hpp>
 #include <optional>
@@ -67,6 +68,9 @@ struct StartUpCase {
     Shortcut shortcut = Shortcut::to_installed_copy;
     ClientConfig config = {};
     StartupOptions options = {};
+    // Whether the TAP adapter step's installer starts (it is never found on a
+    // fresh host; "--no-tap" skips the step).
+    bool installer_starts = true;
 };
 
 void PrintTo(const StartUpCase& c, std::ostream* os) { *os << c.name; }
@@ -98,6 +102,9 @@ const std::vector<StartUpCase>& cases() {
          .writes = fresh_writes(),
          .after = {{"TarvoClient.exe", kNewProgram}, {kSettings, std::nullopt}},
          .options = {.no_tap = true, .no_launch = true}},
+        {.name = "ACodeConsumesNoTapSoTheTapStepStillRuns",
+         .args = {"--code", "--no-tap", "--no-launch"},
+         .options = {.no_launch = true}},
         {.name = "OnlyMissingOrWrongSizedFilesAreRewritten",
          .args = {"--no-launch"},
          .before = {{"wireguard.dll", embedded("wireguard.dll")},
@@ -107,16 +114,18 @@ const std::vector<StartUpCase>& cases() {
                     {"driver/tap0901.sys", ""}},
          .writes = Written{"driver/OemVista.inf", "driver/tap0901.cat", "driver/tap0901.sys", "TarvoClient.exe"},
          .after = {{"wintun.dll", same_size_other_bytes("wintun.dll")}},
-         .options = {.no_launch = true}},
+         .options = {.no_launch = true},
+         .installer_starts = false},  // the planted installer is not runnable
         // The library and a driver file as one file can never match both
         // sizes: each pass of the extraction rewrites both, so the writes
-        // show that there are two passes.
+        // show that there are two passes (and the TAP driver step's own
+        // pass after the program copy).
         {.name = "TheSecondPassRewritesWhatTheFirstLeftWrong",
          .args = {"--no-launch"},
          .before = {{"wireguard.dll", "x"}, {"driver/tap0901.sys", "", "wireguard.dll"}},
          .writes = Written{"wireguard.dll", "wintun.dll", "driver/tapinstall.exe", "driver/OemVista.inf",
                            "driver/tap0901.cat", "driver/tap0901.sys", "wireguard.dll", "driver/tap0901.sys",
-                           "TarvoClient.exe"},
+                           "TarvoClient.exe", "wireguard.dll", "driver/tap0901.sys"},
          .after = {{"wireguard.dll", embedded("driver/tap0901.sys")}},
          .options = {.no_launch = true}},
         {.name = "ReplacesTheInstalledCopyAndDeletesTheOldOne",
@@ -229,8 +238,32 @@ protected:
         return calls;
     }
 
+    // The calls of the shortcut step: those before the TAP adapter step's.
+    std::vector<ToolCall> shortcut_calls() const {
+        auto calls = tool_calls();
+        std::erase_if(calls, [seen = false](const ToolCall& call) mutable {
+            return seen = seen || call.tool == "tapinstall.exe";
+        });
+        return calls;
+    }
+
+    // No adapter exists on a fresh host: the driver is installed (the
+    // embedded installer stand-in), then the adapters are disabled (netsh is
+    // not planted here, so only powershell is recorded).
+    void expect_tap_step(const StartUpCase& c) const {
+        std::vector<std::string> tools;
+        for (const auto& call : tool_calls()) tools.push_back(call.tool);
+        const auto installer = std::find(tools.begin(), tools.end(), "tapinstall.exe");
+        if (c.options.no_tap || !c.installer_starts) {
+            EXPECT_EQ(installer, tools.end());
+            return;
+        }
+        EXPECT_EQ(std::vector<std::string>(installer, tools.end()),
+                  (std::vector<std::string>{"tapinstall.exe", "powershell"}));
+    }
+
     void expect_shortcut(Shortcut shortcut, const std::optional<std::filesystem::path>& running) const {
-        const auto calls = tool_calls();
+        const auto calls = shortcut_calls();
         if (shortcut == Shortcut::none) {
             EXPECT_TRUE(calls.empty()) << calls.size() << " tool calls, the first " << calls[0].tool;
             return;
@@ -300,6 +333,7 @@ TEST_P(StartUpTest, LeavesTheHostAsExpected) {
         }
     }
     expect_shortcut(c.shortcut, running);
+    expect_tap_step(c);
 }
 
 INSTANTIATE_TEST_SUITE_P(Table, StartUpTest, ::testing::ValuesIn(cases()),

@@ -9,6 +9,7 @@
 #include "platform/paths.h"
 #include "platform/posix/registry_files.h"
 #include "text/ascii_case.h"
+#include "text/utf8.h"
 
 namespace tarvo::platform {
 
@@ -127,10 +128,12 @@ RegistryKey::RegistryKey(RegistryKey&&) noexcept = default;
 RegistryKey& RegistryKey::operator=(RegistryKey&&) noexcept = default;
 RegistryKey::~RegistryKey() = default;
 
-std::optional<std::string> RegistryKey::subkey_name(std::uint32_t index) const {
+RegistryKey::Subkey RegistryKey::subkey_at(std::uint32_t index) const {
     const auto names = sorted_subkeys(impl_->folder);
-    if (index >= names.size()) return std::nullopt;
-    return names[index];
+    if (index >= names.size()) return {};
+    // Windows key names are Unicode; a folder name that is not text has no such name.
+    if (!text::is_valid_utf8(names[index])) return {Subkey::State::unreadable, {}};
+    return {Subkey::State::found, names[index]};
 }
 
 std::optional<RegistryKey> RegistryKey::open_subkey(std::string_view name) const {

@@ -32,13 +32,14 @@ std::optional<RegistryKey> open_key(HKEY parent, std::string_view path) {
 
 }  // namespace
 
-std::optional<std::string> RegistryKey::subkey_name(std::uint32_t index) const {
-    wchar_t name[256];  // a key name has at most 255 characters
+RegistryKey::Subkey RegistryKey::subkey_at(std::uint32_t index) const {
+    wchar_t name[2048];
     DWORD length = static_cast<DWORD>(std::size(name));
-    if (RegEnumKeyExW(impl_->key, index, name, &length, nullptr, nullptr, nullptr, nullptr) !=
-        ERROR_SUCCESS)
-        return std::nullopt;
-    return win32::from_wide(std::wstring_view(name, length));
+    const LSTATUS status = RegEnumKeyExW(impl_->key, index, name, &length, nullptr, nullptr, nullptr, nullptr);
+    if (status == ERROR_NO_MORE_ITEMS) return {};
+    const std::wstring_view text(name, length);
+    if (status != ERROR_SUCCESS || !win32::is_valid_wide(text)) return {Subkey::State::unreadable, {}};
+    return {Subkey::State::found, win32::from_wide(text)};
 }
 
 std::optional<RegistryKey> RegistryKey::open_subkey(std::string_view name) const {
