@@ -1,0 +1,135 @@
+#include "ui/client_app.h"
+
+#include <imgui.h>
+
+#include <cmath>
+
+#include "orchestrator/access_code.h"
+#include "ui/widget_ids.h"
+
+namespace tarvo::ui {
+
+namespace {
+
+using namespace std::chrono_literals;
+
+void apply_style() {
+    ImGuiStyle& style = ImGui::GetStyle();
+    style.Colors[ImGuiCol_FrameBg] = ImColor(13, 20, 36);
+    style.Colors[ImGuiCol_WindowBg] = ImColor(11, 17, 32);
+    style.Colors[ImGuiCol_ChildBg] = ImColor(11, 17, 32, 0);
+    style.Colors[ImGuiCol_ScrollbarBg] = ImColor(0, 0, 0, 0);
+}
+
+void size_window_once(ClientApp& app, platform::WindowContext& window) {
+    if (app.window_sized) return;
+    const auto monitor = window.monitor_size();
+    const auto placement = first_frame_placement(monitor ? std::optional(monitor->width) : std::nullopt,
+                                                 monitor ? std::optional(monitor->height) : std::nullopt);
+    if (!placement) return;
+    app.window_sized = true;
+    window.set_inner_size(placement->width, placement->height);
+    window.set_outer_position(placement->x, placement->y);
+}
+
+void draw_root(ClientApp& app, FrameValues& frame) {
+    // One window hierarchy in every frame, so the key editor keeps its id (and
+    // its focus) whether or not the root scrolls.
+    const float available = ImGui::GetContentRegionAvail().y / frame.px;
+    const bool scroll = needs_root_scroll(frame.layout.content_height, available);
+    ImGuiWindowFlags flags = ImGuiWindowFlags_NoBackground;
+    if (!scroll) flags |= ImGuiWindowFlags_NoScrollbar | ImGuiWindowFlags_NoScrollWithMouse;
+    ImGui::BeginChild(ids::kRootScroll, ImVec2(0, 0), false, flags);
+    draw_main_panel(app, frame, scroll);
+    ImGui::EndChild();
+}
+
+void draw_central_panel(ClientApp& app, FrameValues& frame) {
+    const ImGuiIO& io = ImGui::GetIO();
+    ImGui::SetNextWindowPos(ImVec2(0, 0));
+    ImGui::SetNextWindowSize(io.DisplaySize);
+    const float margin = std::round(frame.layout.panel_margin * frame.px);
+    ImGui::PushStyleVar(ImGuiStyleVar_WindowPadding, ImVec2(margin, margin));
+    ImGui::PushStyleVar(ImGuiStyleVar_WindowBorderSize, 0);
+    ImGui::PushStyleVar(ImGuiStyleVar_WindowRounding, 0);
+    ImGui::PushStyleVar(ImGuiStyleVar_ScrollbarSize, std::round(10 * frame.px));
+    ImGui::Begin("tarvo_central_panel", nullptr,
+                 ImGuiWindowFlags_NoDecoration | ImGuiWindowFlags_NoMove | ImGuiWindowFlags_NoSavedSettings |
+                     ImGuiWindowFlags_NoBringToFrontOnFocus | ImGuiWindowFlags_NoScrollWithMouse);
+    draw_root(app, frame);
+    ImGui::End();
+    ImGui::PopStyleVar(4);
+}
+
+void start_power_on(ClientApp& app) {
+    app.key_input = clean_clicked_key(app.key_input);
+    store_power_on_key(*app.state, app.key_input);
+    app.operations->start_power_on();
+}
+
+class ClientWindowApp final : public platform::WindowApp {
+public:
+    explicit ClientWindowApp(std::unique_ptr<ClientApp> app) : app_(std::move(app)) {}
+
+    bool prepare_frame(platform::WindowContext& /*window*/) override {
+        const ImVec2 size = ImGui::GetIO().DisplaySize;
+        const auto now = std::chrono::steady_clock::now();
+        if (size.x != last_size_.x || size.y != last_size_.y) {
+            last_size_ = size;
+            last_resize_ = now;
+        }
+        return app_->fonts.rebuild_if_needed(*ImGui::GetIO().Fonts, now - last_resize_ < 200ms);
+    }
+
+    void update(platform::WindowContext& window) override { update_frame(*app_, window); }
+
+    void on_exit() override { app_->operations->tear_down_on_exit(); }
+
+private:
+    std::unique_ptr<ClientApp> app_;
+    ImVec2 last_size_{0, 0};
+    std::chrono::steady_clock::time_point last_resize_{};
+};
+
+}  // namespace
+
+void update_frame(ClientApp& app, platform::WindowContext& window) {
+    size_window_once(app, window);
+    apply_style();
+
+    FrameValues frame;
+    const auto elapsed = std::chrono::steady_clock::now() - app.started;
+    const auto whole = std::chrono::duration_cast<std::chrono::seconds>(elapsed);
+    frame.animation_time = static_cast<float>(whole.count()) +
+                           static_cast<float>((elapsed - whole).count()) / 1'000'000'000.0f;
+    window.repaint_after(16ms);
+
+    frame.px = window.dpi_scale();
+    frame.layout = frame_layout(ImGui::GetIO().DisplaySize.y / frame.px);
+    draw_central_panel(app, frame);
+    act_on_requests(app, frame);
+}
+
+void act_on_requests(ClientApp& app, const FrameValues& frame) {
+    if (frame.force_l3_toggle_requested && toggle_force_l3(*app.state)) app.operations->start_power_on();
+    if (frame.power_on_requested) start_power_on(app);
+    if (frame.power_off_requested) app.operations->start_power_off();
+}
+
+std::unique_ptr<platform::WindowApp> create_app(platform::WindowContext& window, ClientConfig config) {
+    FontFaces faces = load_font_faces();
+    if (!config.DeviceCode.empty()) config.DeviceCode = normalize_access_code(config.DeviceCode);
+    const bool auto_connect = config.AutoConnect && is_valid_access_code(config.DeviceCode);
+    std::string key = config.DeviceCode;
+    auto shared = create_shared_state(std::move(config));
+    auto operations = make_client_operations(shared, window.repaint_requester());
+    operations->start_worker(auto_connect);
+    auto app = std::make_unique<ClientApp>(std::move(key), std::move(shared), std::move(operations), std::move(faces));
+    // Something to draw with from the first frame; the sizes the panel asks
+    // for are baked once the window has settled.
+    const int quarter = static_cast<int>(std::lround(13 * window.dpi_scale() * 4));
+    app->fonts.bake(*ImGui::GetIO().Fonts, {{FontFamily::proportional, quarter}, {FontFamily::monospace, quarter}});
+    return std::make_unique<ClientWindowApp>(std::move(app));
+}
+
+}  // namespace tarvo::ui

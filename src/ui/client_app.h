@@ -1,0 +1,62 @@
+// The window's application object and the values of one frame.
+#pragma once
+
+#include <chrono>
+#include <memory>
+#include <string>
+
+#include "main/app_state.h"
+#include "main/window_actions.h"
+#include "platform/window.h"
+#include "ui/fonts.h"
+#include "ui/layout.h"
+
+namespace tarvo::ui {
+
+struct ClientApp {
+    ClientApp(std::string key, std::shared_ptr<SharedState> shared, std::unique_ptr<ClientOperations> ops,
+              FontFaces faces)
+        : key_input(std::move(key)),
+          started(std::chrono::steady_clock::now()),
+          state(std::move(shared)),
+          operations(std::move(ops)),
+          fonts(std::move(faces)) {}
+
+    std::string key_input;
+    std::chrono::steady_clock::time_point started;
+    std::shared_ptr<SharedState> state;
+    bool editing_key = false;
+    bool focus_key_pending = false;
+    bool window_sized = false;
+    std::unique_ptr<ClientOperations> operations;
+    FontCache fonts;
+};
+
+// What the frame computes and the main panel uses.
+struct FrameValues {
+    float animation_time = 0;
+    FrameLayout layout;
+    float px = 1;  // physical pixels per point
+    bool force_l3_toggle_requested = false;
+    bool power_on_requested = false;
+    bool power_off_requested = false;
+};
+
+// Stores the typed key (normalised), closes the editor and starts a status check.
+void save_key(ClientApp& app);
+
+// Draws the five sections into the current toolkit window.
+void draw_main_panel(ClientApp& app, FrameValues& frame, bool in_scroll_area);
+
+// The per-frame update: sizing, style, repaint, layout, the panel, then the
+// requests the panel set.
+void update_frame(ClientApp& app, platform::WindowContext& window);
+
+// Acts on the frame's request flags, after drawing.
+void act_on_requests(ClientApp& app, const FrameValues& frame);
+
+// Builds the app for a window: fonts, the shared state with its first log
+// line, the worker, the application object.
+std::unique_ptr<platform::WindowApp> create_app(platform::WindowContext& window, ClientConfig config);
+
+}  // namespace tarvo::ui

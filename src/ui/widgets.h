@@ -1,0 +1,44 @@
+// The status cards, the action buttons and the event log's rows.
+#pragma once
+
+#include <imgui.h>
+#include <imgui_internal.h>
+
+#include <string>
+#include <vector>
+
+#include "main/app_state.h"
+#include "ui/fonts.h"
+#include "ui/looks.h"
+
+namespace tarvo::ui {
+
+// Pixels per point and the fonts: what every drawing routine needs.
+struct DrawScale {
+    FontCache& fonts;
+    float px = 1;
+    float operator()(float points) const { return points * px; }
+    ImFont* proportional(float points) const { return fonts.font(FontFamily::proportional, points * px); }
+    ImFont* monospace(float points) const { return fonts.font(FontFamily::monospace, points * px); }
+};
+
+// `text` cut to `max_width` points in `font`.
+std::string elide_to(const DrawScale& scale, std::string_view text, const ImFont* font, float max_width_points);
+
+void draw_status_card(const DrawScale& scale, ImDrawList& painter, ImRect rect, const StatusCard& card,
+                      float pulse_time);
+
+struct ButtonResponse {
+    bool hovered = false;
+    bool held = false;
+    bool clicked = false;
+};
+
+// `corner_radius` and `font_size` in points; `rect` in pixels.
+ButtonResponse draw_action_button(const DrawScale& scale, ImRect rect, const char* id, const ButtonLook& look,
+                                  float corner_radius, float font_size);
+
+void draw_log_list(const DrawScale& scale, float layout_scale, const std::vector<LogEntry>& entries,
+                   float font_size);
+
+}  // namespace tarvo::ui
