@@ -44,7 +44,9 @@ void draw_root(ClientApp& app, FrameValues& frame) {
     ImGui::EndChild();
 }
 
-void draw_central_panel(ClientApp& app, FrameValues& frame) {
+}  // namespace
+
+void draw_window_contents(ClientApp& app, FrameValues& frame) {
     const ImGuiIO& io = ImGui::GetIO();
     ImGui::SetNextWindowPos(ImVec2(0, 0));
     ImGui::SetNextWindowSize(io.DisplaySize);
@@ -60,6 +62,8 @@ void draw_central_panel(ClientApp& app, FrameValues& frame) {
     ImGui::End();
     ImGui::PopStyleVar(4);
 }
+
+namespace {
 
 void start_power_on(ClientApp& app) {
     app.key_input = clean_clicked_key(app.key_input);
@@ -106,7 +110,7 @@ void update_frame(ClientApp& app, platform::WindowContext& window) {
 
     frame.px = window.dpi_scale();
     frame.layout = frame_layout(ImGui::GetIO().DisplaySize.y / frame.px);
-    draw_central_panel(app, frame);
+    draw_window_contents(app, frame);
     act_on_requests(app, frame);
 }
 

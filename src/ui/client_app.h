@@ -48,6 +48,10 @@ void save_key(ClientApp& app);
 // Draws the five sections into the current toolkit window.
 void draw_main_panel(ClientApp& app, FrameValues& frame, bool in_scroll_area);
 
+// The central panel over the whole window with the main panel inside, in the
+// root scroll area when the content does not fit.
+void draw_window_contents(ClientApp& app, FrameValues& frame);
+
 // The per-frame update: sizing, style, repaint, layout, the panel, then the
 // requests the panel set.
 void update_frame(ClientApp& app, platform::WindowContext& window);

@@ -1,0 +1,135 @@
+#include "main/window_actions.h"
+
+#include <gtest/gtest.h>
+
+#include "support/scoped_environment.h"
+#include "support/temp_folder.h"
+
+namespace tarvo {
+namespace {
+
+TEST(StatusAfterModeToggle, LabelsFromTheStoredLinks) {
+    struct Case {
+        bool forced;
+        std::vector<std::string> modes;
+        StatusLook want;
+    };
+    for (const Case& c : {Case{false, {"L3", "L2", "LAN"}, {"WŁĄCZONY (L2+L3)", kGreen}},
+                          Case{false, {"LAN", "L3"}, {"BRAMA L3 + LAN", kGreen}},
+                          Case{false, {"L3"}, {"WŁĄCZONY (L3)", kGreen}}, Case{false, {}, {"WŁĄCZONY (L3)", kGreen}},
+                          Case{false, {"l2"}, {"WŁĄCZONY (L3)", kGreen}},
+                          Case{true, {"L2", "LAN"}, {"BRAMA L3 + LAN", kAmber}},
+                          Case{true, {"L2"}, {"WYMUSZONY L3", kAmber}}, Case{true, {}, {"WYMUSZONY L3", kAmber}}}) {
+        SCOPED_TRACE(c.want.label);
+        EXPECT_EQ(status_after_mode_toggle(c.forced, c.modes), c.want);
+    }
+}
+
+TEST(CleanClickedKey, TrimsDropsDashesAndBlanksAndUpperCases) {
+    struct Case {
+        std::string_view typed, want;
+    };
+    for (const Case& c : {Case{"  abcd-efgh 12-34\t", "ABCDEFGH1234"}, Case{"pass-48h-abcd1234", "PASS48HABCD1234"},
+                          Case{"ab\tcd", "AB\tCD"}, Case{"straße", "STRASSE"}, Case{"ab–cd", "AB–CD"},
+                          Case{"", ""}}) {
+        SCOPED_TRACE(c.typed);
+        EXPECT_EQ(clean_clicked_key(c.typed), c.want);
+    }
+}
+
+class WindowActionsTest : public ::testing::Test {
+protected:
+    std::string settings_file() const { return testing::read_bytes(folder_.path() / "TARVO" / "client.json"); }
+    std::vector<LogEntry> log() { return shared_->lock()->log; }
+
+    testing::TempFolder folder_;
+    testing::ScopedEnvironment appdata_{"APPDATA", folder_.path().string()};
+    std::shared_ptr<SharedState> shared_ = create_shared_state({"ABCDEFGH1234", false, false});
+};
+
+TEST_F(WindowActionsTest, ModeToggleWithThePowerOffSavesAndLogsOnly) {
+    EXPECT_FALSE(toggle_force_l3(*shared_));
+    {
+        auto state = shared_->lock();
+        EXPECT_TRUE(state->config.ForceL3);
+        EXPECT_EQ(state->status_label, "WYŁĄCZONY");
+        EXPECT_EQ(state->accent_color, kSlate);
+        EXPECT_EQ(state->log.back().text,
+                  "Włączono ręczne wymuszenie trybu L3 (mostek L2/EoIP wyłączony, karta TAP w trybie IDLE).");
+        EXPECT_EQ(state->log.back().level, LogLevel::warning);
+    }
+    EXPECT_NE(settings_file().find("\"ForceL3\": true"), std::string::npos);
+
+    EXPECT_FALSE(toggle_force_l3(*shared_));
+    EXPECT_EQ(log().back().level, LogLevel::progress);
+    EXPECT_EQ(log().back().text,
+              "Przywrócono automatyczny wybór trybu L2/L3 na podstawie konfiguracji projektu w Orkiestratorze.");
+    EXPECT_NE(settings_file().find("\"ForceL3\": false"), std::string::npos);
+}
+
+TEST_F(WindowActionsTest, ModeToggleWithThePowerOnRelabelsFromTheStoredAnswer) {
+    {
+        auto state = shared_->lock();
+        state->power_on = true;
+        state->last_result = BootstrapResult{};
+        state->last_result->links.resize(2);
+        state->last_result->links[0].mode = "L2";
+        state->last_result->links[1].mode = "LAN";
+    }
+    EXPECT_TRUE(toggle_force_l3(*shared_));
+    EXPECT_EQ(shared_->lock()->status_label, "BRAMA L3 + LAN");
+    EXPECT_EQ(shared_->lock()->accent_color, kAmber);
+    EXPECT_TRUE(toggle_force_l3(*shared_));
+    EXPECT_EQ(shared_->lock()->status_label, "WŁĄCZONY (L2+L3)");
+    EXPECT_EQ(shared_->lock()->accent_color, kGreen);
+}
+
+TEST_F(WindowActionsTest, PowerOnKeyIsStoredWithAutoConnect) {
+    store_power_on_key(*shared_, clean_clicked_key(" abcd-efgh 5678 "));
+    EXPECT_EQ(shared_->lock()->config, (ClientConfig{"ABCDEFGH5678", true, false}));
+    EXPECT_EQ(settings_file(), "{\n  \"DeviceCode\": \"ABCDEFGH5678\",\n  \"AutoConnect\": true,\n  \"ForceL3\": false\n}");
+}
+
+TEST_F(WindowActionsTest, KeySaveLogsStoresAndSaves) {
+    struct Case {
+        std::string typed, stored;
+        std::string_view line;
+        LogLevel level;
+    };
+    for (const Case& c : {Case{"pass-48h-abcd1234", "PASS-48H-ABCD1234",
+                               "Kod przepustki serwisowej zapisany: PASS-48H-ABCD1234", LogLevel::success},
+                          Case{"wxyz-1234-abcd", "WXYZ1234ABCD", "Klucz urządzenia zapisany: WXYZ1234ABCD",
+                               LogLevel::success},
+                          Case{"abc", "ABC", "Uwaga: nieprawidłowy format 'ABC' (podaj 12-znakowy klucz lub kod PASS-48H-...).",
+                               LogLevel::warning}}) {
+        SCOPED_TRACE(c.typed);
+        shared_->lock()->status_logged = true;
+        std::string key = c.typed;
+        store_typed_key(*shared_, key);
+        EXPECT_EQ(key, c.stored);
+        auto state = shared_->lock();
+        EXPECT_EQ(state->config.DeviceCode, c.stored);
+        EXPECT_FALSE(state->status_logged);
+        EXPECT_EQ(state->log.back().text, c.line);
+        EXPECT_EQ(state->log.back().level, c.level);
+    }
+    EXPECT_NE(settings_file().find("\"DeviceCode\": \"ABC\""), std::string::npos);
+}
+
+TEST_F(WindowActionsTest, SavingAnEmptyKeyChangesNothing) {
+    std::string key = " - ";
+    store_typed_key(*shared_, key);
+    EXPECT_EQ(key, "");
+    EXPECT_EQ(shared_->lock()->config.DeviceCode, "ABCDEFGH1234");
+    EXPECT_EQ(log().size(), 1u);
+    EXPECT_EQ(settings_file(), "");
+}
+
+TEST_F(WindowActionsTest, EscapeRestoresTheStoredKeyAndTheClearLinkEmptiesTheLog) {
+    EXPECT_EQ(stored_key(*shared_), "ABCDEFGH1234");
+    clear_event_log(*shared_);
+    EXPECT_TRUE(log().empty());
+}
+
+}  // namespace
+}  // namespace tarvo
