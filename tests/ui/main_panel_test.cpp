@@ -1,0 +1,270 @@
+// The main panel driven frame by frame in a toolkit context without a window
+// or a renderer: clicks, keys and scrolling as the user makes them.
+#include <gtest/gtest.h>
+#include <imgui.h>
+#include <imgui_internal.h>
+
+#include <string_view>
+
+#include "support/scoped_environment.h"
+#include "support/temp_folder.h"
+#include "ui/client_app.h"
+
+namespace tarvo::ui {
+namespace {
+
+// Index of each key in the toolkit's key array.
+constexpr int kEnterKey = 1, kEscapeKey = 2;
+
+class RecordingOperations final : public ClientOperations {
+public:
+    void start_worker(bool) override {}
+    void start_power_on() override { ++power_ons; }
+    void start_power_off() override { ++power_offs; }
+    void start_status_check() override { ++status_checks; }
+    void tear_down_on_exit() override {}
+    int power_ons = 0, power_offs = 0, status_checks = 0;
+};
+
+class MainPanelTest : public ::testing::Test {
+protected:
+    MainPanelTest() {
+        context_ = ImGui::CreateContext();
+        ImGuiIO& io = ImGui::GetIO();
+        io.IniFilename = nullptr;
+        io.DeltaTime = 1.0f / 60;
+        io.KeyMap[ImGuiKey_Enter] = kEnterKey;
+        io.KeyMap[ImGuiKey_Escape] = kEscapeKey;
+        auto operations = std::make_unique<RecordingOperations>();
+        ops_ = operations.get();
+        app_ = std::make_unique<ClientApp>("ABCDEFGH1234", create_shared_state({"ABCDEFGH1234", false, false}),
+                                           std::move(operations), load_font_faces());
+        resize(780, 810);
+        frame();  // asks for the fonts the panel draws with, baked before the next frame
+    }
+    ~MainPanelTest() override { ImGui::DestroyContext(context_); }
+
+    void resize(float width, float height) { ImGui::GetIO().DisplaySize = ImVec2(width, height); }
+
+    // One whole frame; fonts missing from the atlas are baked before it.
+    FrameValues frame() {
+        ImGuiIO& io = ImGui::GetIO();
+        if (app_->fonts.rebuild_if_needed(*io.Fonts, false) || !io.Fonts->IsBuilt()) {
+            unsigned char* pixels;
+            int w, h;
+            io.Fonts->GetTexDataAsRGBA32(&pixels, &w, &h);
+        }
+        ImGui::NewFrame();
+        FrameValues values;
+        values.layout = frame_layout(io.DisplaySize.y);
+        draw_window_contents(*app_, values);
+        ImGui::Render();
+        return values;
+    }
+
+    // Press in one frame, release in the next: the release frame clicks.
+    FrameValues click(ImVec2 at) {
+        ImGuiIO& io = ImGui::GetIO();
+        io.MousePos = at;
+        frame();
+        io.MouseDown[0] = true;
+        frame();
+        io.MouseDown[0] = false;
+        return frame();
+    }
+
+    void press(int key) {
+        ImGui::GetIO().KeysDown[key] = true;
+        frame();
+        ImGui::GetIO().KeysDown[key] = false;
+        frame();
+    }
+
+    void type(std::string_view text) {
+        ImGui::GetIO().AddInputCharactersUTF8(std::string(text).c_str());
+        frame();
+    }
+
+    static ImGuiWindow* window_named(std::string_view part) {
+        for (ImGuiWindow* window : GImGui->Windows)
+            if (std::string_view(window->Name).find(part) != std::string_view::npos) return window;
+        return nullptr;
+    }
+
+    void push_rows(int n) {
+        auto state = app_->state->lock();
+        for (int i = 0; i < n; ++i)
+            push_log(*state, "Wiersz dziennika numer " + std::to_string(i) + " z tekstem, który się zawija w wąskim oknie.",
+                     LogLevel::progress);
+    }
+
+    // Positions in the 780 x 810 window (s = 0, w = 0, margin 24).
+    inline static const ImVec2 kKeyBox{200, 212};
+    inline static const ImVec2 kKeyEdit{650, 212};
+    inline static const ImVec2 kPowerOn{150, 278};
+    inline static const ImVec2 kPowerOff{500, 278};
+    inline static const ImVec2 kModeToggle{650, 99};
+    inline static const ImVec2 kClearLog{700, 614};
+
+    testing::TempFolder folder_;
+    testing::ScopedEnvironment appdata_{"APPDATA", folder_.path().string()};
+    ImGuiContext* context_ = nullptr;
+    RecordingOperations* ops_ = nullptr;
+    std::unique_ptr<ClientApp> app_;
+};
+
+TEST_F(MainPanelTest, AClickOnTheKeyBoxOpensTheEditorWithTheKeySelected) {
+    frame();
+    click(kKeyBox);
+    EXPECT_TRUE(app_->editing_key);
+    frame();
+    frame();
+    EXPECT_FALSE(app_->focus_key_pending);
+    ImGuiInputTextState* editor = ImGui::GetInputTextState(GImGui->ActiveId);
+    ASSERT_NE(editor, nullptr);
+    EXPECT_EQ(editor->GetSelectionStart(), 0);
+    EXPECT_EQ(editor->GetSelectionEnd(), 12);
+    EXPECT_EQ(editor->GetCursorPos(), 12);
+}
+
+TEST_F(MainPanelTest, EnterSavesTheTypedKeyAndStartsAStatusCheck) {
+    frame();
+    click(kKeyEdit);
+    frame();
+    frame();
+    type("wxyz-5678-qrst");  // replaces the selected key
+    press(kEnterKey);
+    EXPECT_FALSE(app_->editing_key);
+    EXPECT_EQ(app_->key_input, "WXYZ5678QRST");
+    EXPECT_EQ(app_->state->lock()->config.DeviceCode, "WXYZ5678QRST");
+    EXPECT_EQ(ops_->status_checks, 1);
+}
+
+TEST_F(MainPanelTest, EscapeDropsTheTypedKeyAndSavesNothing) {
+    frame();
+    click(kKeyBox);
+    frame();
+    frame();
+    type("zzz");
+    EXPECT_EQ(app_->key_input, "zzz");
+    press(kEscapeKey);
+    EXPECT_FALSE(app_->editing_key);
+    EXPECT_EQ(app_->key_input, "ABCDEFGH1234");
+    EXPECT_EQ(app_->state->lock()->config.DeviceCode, "ABCDEFGH1234");
+    EXPECT_EQ(ops_->status_checks, 0);
+    EXPECT_EQ(testing::read_bytes(folder_.path() / "TARVO" / "client.json"), "");
+}
+
+TEST_F(MainPanelTest, EnterAndEscapeTogetherSave) {
+    frame();
+    click(kKeyBox);
+    frame();
+    frame();
+    type("qqqq1111wwww");
+    ImGui::GetIO().KeysDown[kEnterKey] = ImGui::GetIO().KeysDown[kEscapeKey] = true;
+    frame();
+    EXPECT_EQ(app_->state->lock()->config.DeviceCode, "QQQQ1111WWWW");
+}
+
+TEST_F(MainPanelTest, PowerOnClickWhileConnectingDoesNothing) {
+    app_->state->lock()->connecting = true;
+    app_->key_input = "other-key";
+    frame();
+    const FrameValues values = click(kPowerOn);
+    EXPECT_FALSE(values.power_on_requested);
+    EXPECT_EQ(app_->state->lock()->config.DeviceCode, "ABCDEFGH1234");
+}
+
+TEST_F(MainPanelTest, PowerOnClickWhileEditingSavesTheKeyThenRequestsPowerOn) {
+    frame();
+    click(kKeyBox);
+    frame();
+    frame();
+    type("abcd-efgh-9999");
+    const FrameValues values = click(kPowerOn);
+    EXPECT_TRUE(values.power_on_requested);
+    EXPECT_FALSE(app_->editing_key);
+    EXPECT_EQ(ops_->status_checks, 1);
+    act_on_requests(*app_, values);
+    EXPECT_EQ(ops_->power_ons, 1);
+    EXPECT_EQ(app_->state->lock()->config, (ClientConfig{"ABCDEFGH9999", true, false}));
+}
+
+TEST_F(MainPanelTest, PowerOffClickIsIgnoredWhileDisconnecting) {
+    frame();
+    EXPECT_TRUE(click(kPowerOff).power_off_requested);
+    app_->state->lock()->disconnecting = true;
+    frame();
+    EXPECT_FALSE(click(kPowerOff).power_off_requested);
+}
+
+TEST_F(MainPanelTest, ModeToggleIsRequestedWhateverThePower) {
+    frame();
+    EXPECT_TRUE(click(kModeToggle).force_l3_toggle_requested);
+    app_->state->lock()->power_on = true;
+    EXPECT_TRUE(click(kModeToggle).force_l3_toggle_requested);
+}
+
+float log_content_height() {
+    ImGuiWindow* log = nullptr;
+    for (ImGuiWindow* window : GImGui->Windows)
+        if (std::string_view(window->Name).find("tarvo_logs_inner_scroll") != std::string_view::npos) log = window;
+    return log ? log->DC.CursorMaxPos.y - log->DC.CursorStartPos.y : -1;
+}
+
+TEST_F(MainPanelTest, ClearLinkEmptiesTheLogAtOnceAndTheListTheFrameAfter) {
+    push_rows(3);
+    frame();
+    const float rows = log_content_height();
+    EXPECT_GT(rows, 0);
+    click(kClearLog);
+    EXPECT_TRUE(app_->state->lock()->log.empty());
+    EXPECT_GT(log_content_height(), 0) << "the clicking frame lists its snapshot";
+    frame();
+    EXPECT_LE(log_content_height(), 0);
+}
+
+TEST_F(MainPanelTest, LogSticksToTheBottomUntilScrolledUp) {
+    push_rows(60);
+    for (int i = 0; i < 3; ++i) frame();
+    ImGuiWindow* log = window_named("tarvo_logs_inner_scroll");
+    ASSERT_NE(log, nullptr);
+    ASSERT_GT(log->ScrollMax.y, 0);
+    EXPECT_EQ(log->Scroll.y, log->ScrollMax.y);
+
+    push_rows(5);
+    for (int i = 0; i < 3; ++i) frame();
+    EXPECT_EQ(log->Scroll.y, log->ScrollMax.y) << "follows new rows";
+
+    ImGui::GetIO().MousePos = ImVec2(300, 650);
+    ImGui::GetIO().MouseWheel = 3;
+    frame();
+    frame();
+    const float scrolled = log->Scroll.y;
+    EXPECT_LT(scrolled, log->ScrollMax.y);
+    push_rows(5);
+    for (int i = 0; i < 3; ++i) frame();
+    EXPECT_EQ(log->Scroll.y, scrolled) << "stays put after a scroll up";
+}
+
+TEST_F(MainPanelTest, ShortWindowScrollsTheWholePanelWithAFixedLog) {
+    resize(780, 500);
+    push_rows(20);
+    for (int i = 0; i < 3; ++i) frame();
+    ImGuiWindow* root = window_named("tarvo_root_scroll");
+    ImGuiWindow* log = window_named("tarvo_logs_inner_scroll");
+    ASSERT_NE(root, nullptr);
+    ASSERT_NE(log, nullptr);
+    EXPECT_GT(root->ScrollMax.y, 0);
+    // 140-point log section at s = 1: box from 34 to 128, scroll area inset by 7.
+    EXPECT_FLOAT_EQ(log->Size.y, 80);
+
+    resize(780, 810);
+    for (int i = 0; i < 3; ++i) frame();
+    EXPECT_EQ(root->ScrollMax.y, 0);
+    // The log takes what is left: 810 - 2 x 24 - 683 + 115 = 194 points, box 194 - 42 - 16.
+    EXPECT_FLOAT_EQ(log->Size.y, 194 - 42 - 16 - 20);
+}
+
+}  // namespace
+}  // namespace tarvo::ui
