@@ -120,6 +120,13 @@ void act_on_requests(ClientApp& app, const FrameValues& frame) {
     if (frame.power_off_requested) app.operations->start_power_off();
 }
 
+std::unique_ptr<platform::WindowApp> make_window_app(std::unique_ptr<ClientApp> app, float dpi_scale) {
+    // The sizes the panel asks for are baked once the window has settled.
+    const int quarter = static_cast<int>(std::lround(13 * dpi_scale * 4));
+    app->fonts.bake(*ImGui::GetIO().Fonts, {{FontFamily::proportional, quarter}, {FontFamily::monospace, quarter}});
+    return std::make_unique<ClientWindowApp>(std::move(app));
+}
+
 std::unique_ptr<platform::WindowApp> create_app(platform::WindowContext& window, ClientConfig config) {
     FontFaces faces = load_font_faces();
     if (!config.DeviceCode.empty()) config.DeviceCode = normalize_access_code(config.DeviceCode);
@@ -128,12 +135,9 @@ std::unique_ptr<platform::WindowApp> create_app(platform::WindowContext& window,
     auto shared = create_shared_state(std::move(config));
     auto operations = make_client_operations(shared, window.repaint_requester());
     operations->start_worker(auto_connect);
-    auto app = std::make_unique<ClientApp>(std::move(key), std::move(shared), std::move(operations), std::move(faces));
-    // Something to draw with from the first frame; the sizes the panel asks
-    // for are baked once the window has settled.
-    const int quarter = static_cast<int>(std::lround(13 * window.dpi_scale() * 4));
-    app->fonts.bake(*ImGui::GetIO().Fonts, {{FontFamily::proportional, quarter}, {FontFamily::monospace, quarter}});
-    return std::make_unique<ClientWindowApp>(std::move(app));
+    return make_window_app(
+        std::make_unique<ClientApp>(std::move(key), std::move(shared), std::move(operations), std::move(faces)),
+        window.dpi_scale());
 }
 
 }  // namespace tarvo::ui

@@ -59,6 +59,10 @@ void update_frame(ClientApp& app, platform::WindowContext& window);
 // Acts on the frame's request flags, after drawing.
 void act_on_requests(ClientApp& app, const FrameValues& frame);
 
+// The window's application over a built ClientApp; bakes a first font of each
+// family so the first frame has something to draw with.
+std::unique_ptr<platform::WindowApp> make_window_app(std::unique_ptr<ClientApp> app, float dpi_scale);
+
 // Builds the app for a window: fonts, the shared state with its first log
 // line, the worker, the application object.
 std::unique_ptr<platform::WindowApp> create_app(platform::WindowContext& window, ClientConfig config);

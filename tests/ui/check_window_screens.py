@@ -1,0 +1,224 @@
+#!/usr/bin/env python3
+"""The real window under Xvfb (Mesa's software OpenGL): screenshots of a few
+states checked at known pixels, and clicks through the real program.
+
+  check_window_screens.py --states <window_states> --client <TarvoClient> --out <folder>
+
+Every screenshot is kept in --out for people to look at. The click test runs
+the program inside a network namespace of its own (root only), so its status
+check reaches nothing outside it. Exit code 77 means skipped.
+"""
+import argparse
+import json
+import os
+import shutil
+import signal
+import subprocess
+import sys
+import tempfile
+import time
+
+FONTS = "/usr/share/fonts/truetype/dejavu"
+
+
+class Screen:
+    """One Xvfb server of the given size."""
+
+    def __init__(self, width, height):
+        self.display = next(n for n in range(140, 400) if not os.path.exists(f"/tmp/.X{n}-lock"))
+        self.proc = subprocess.Popen(["Xvfb", f":{self.display}", "-screen", "0", f"{width}x{height}x24", "-nolisten", "tcp"],
+                                     stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        self.env = dict(os.environ, DISPLAY=f":{self.display}")
+        for _ in range(100):
+            if os.path.exists(f"/tmp/.X11-unix/X{self.display}"):
+                return
+            time.sleep(0.05)
+        raise RuntimeError("Xvfb did not start")
+
+    def close(self):
+        self.proc.send_signal(signal.SIGTERM)
+        self.proc.wait()
+
+    def window_id(self, timeout=15):
+        deadline = time.time() + timeout
+        while time.time() < deadline:
+            out = subprocess.run(["xdotool", "search", "--name", "Tarvo Enterprise Client"], env=self.env,
+                                 capture_output=True, text=True).stdout.split()
+            if out:
+                return out[0]
+            time.sleep(0.1)
+        raise RuntimeError("the window did not appear")
+
+    def shot(self, window, path):
+        xwd = subprocess.run(["xwd", "-silent", "-id", window], env=self.env, capture_output=True, check=True).stdout
+        subprocess.run(["convert", "xwd:-", path], input=xwd, check=True)
+        ppm = subprocess.run(["convert", path, "ppm:-"], capture_output=True, check=True).stdout
+        return Picture(ppm)
+
+    def xdotool(self, *args):
+        subprocess.run(["xdotool", *args], env=self.env, check=True)
+
+
+class Picture:
+    def __init__(self, ppm):
+        fields, at = [], 0
+        while len(fields) < 4:  # magic, width, height, maximum; comments skipped
+            while ppm[at:at + 1].isspace():
+                at += 1
+            if ppm[at:at + 1] == b"#":
+                at = ppm.index(b"\n", at) + 1
+                continue
+            end = at
+            while not ppm[end:end + 1].isspace():
+                end += 1
+            fields.append(ppm[at:end])
+            at = end
+        assert fields[0] == b"P6" and fields[3] == b"255"
+        self.width, self.height = int(fields[1]), int(fields[2])
+        self.data = ppm[at + 1:]
+
+    def at(self, x, y):
+        i = (y * self.width + x) * 3
+        return tuple(self.data[i:i + 3])
+
+    def has_near(self, colour, box, tolerance=14):
+        x0, y0, x1, y1 = box
+        for y in range(y0, y1):
+            for x in range(x0, x1):
+                if all(abs(a - b) <= tolerance for a, b in zip(self.at(x, y), colour)):
+                    return True
+        return False
+
+
+def host_root():
+    root = tempfile.mkdtemp(prefix="tarvo-window-")
+    fonts = os.path.join(root, "C", "Windows", "Fonts")
+    os.makedirs(fonts)
+    shutil.copy(os.path.join(FONTS, "DejaVuSans.ttf"), os.path.join(fonts, "segoeui.ttf"))
+    shutil.copy(os.path.join(FONTS, "DejaVuSansMono.ttf"), os.path.join(fonts, "consola.ttf"))
+    appdata = os.path.join(root, "C", "Users", "demo", "AppData", "Roaming")
+    os.makedirs(appdata)
+    return root, appdata
+
+
+GREEN, AMBER, RED, SLATE, CYAN = (16, 185, 129), (245, 158, 11), (239, 68, 68), (100, 116, 139), (6, 182, 212)
+failures = []
+
+
+def expect(ok, what):
+    print(("ok   " if ok else "FAIL ") + what)
+    if not ok:
+        failures.append(what)
+
+
+# Window coordinates at 780 x 810 (a 1920 x 1080 screen): margin 24, no scaling.
+CARD_DOTS = [(51, 367), (299, 367), (547, 367)]  # each card's dot, clear of its highlight
+BADGE = (570, 40, 736, 70)
+POWER_ON_FILL, POWER_OFF_FILL = (52, 258), (405, 258)
+TOGGLE_FILL = (580, 84)
+
+
+def state_checks(name, pic):
+    expect((pic.width, pic.height) == (780, 810), f"{name}: inner size 780 x 810 on a 1920 x 1080 screen")
+    expect(pic.at(4, 4) == (11, 17, 32), f"{name}: panel fill (11, 17, 32)")
+    expect(pic.at(*POWER_ON_FILL) == GREEN, f"{name}: power-on button fill")
+    if name == "start":
+        expect(pic.at(*POWER_OFF_FILL) == (13, 20, 36), f"{name}: power-off button dark")
+        expect(pic.has_near(SLATE, BADGE), f"{name}: slate accent in the badge")
+        expect(all(pic.at(*d) == SLATE for d in CARD_DOTS), f"{name}: three OFFLINE dots")
+    if name == "connected":
+        expect(pic.at(*POWER_OFF_FILL) == (153, 27, 27), f"{name}: power-off button red")
+        expect(pic.has_near(GREEN, BADGE), f"{name}: green accent in the badge")
+        expect(all(pic.at(*d) == GREEN for d in CARD_DOTS), f"{name}: three ONLINE dots")
+        expect(pic.at(*TOGGLE_FILL) == (13, 20, 36), f"{name}: automatic mode toggle dark")
+    if name == "forced":
+        expect(pic.has_near(AMBER, BADGE), f"{name}: amber accent in the badge")
+        expect(pic.at(*TOGGLE_FILL) == AMBER, f"{name}: forced mode toggle amber")
+        expect(pic.at(*CARD_DOTS[2]) == SLATE, f"{name}: bridge card OFFLINE")
+    if name == "refused":
+        expect(pic.has_near(RED, BADGE), f"{name}: red accent in the badge")
+        expect(pic.at(*CARD_DOTS[0]) == GREEN, f"{name}: orchestrator card ONLINE (online wins over standby)")
+        expect(pic.at(*CARD_DOTS[1]) == AMBER, f"{name}: tunnel card STANDBY")
+    if name == "editing":
+        expect(pic.has_near(CYAN, (43, 200, 47, 225), tolerance=40), f"{name}: key box border cyan")
+
+
+def run_states(args):
+    root, _ = host_root()
+    for screen_size, names in (((1920, 1080), ["start", "connected", "forced", "refused", "editing", "full-log"]),
+                               ((640, 560), ["narrow-short"])):
+        screen = Screen(*screen_size)
+        try:
+            for name in names:
+                look = "full-log" if name == "narrow-short" else name
+                proc = subprocess.Popen([args.states, look], env=dict(screen.env, TARVO_HOST_ROOT=root))
+                try:
+                    window = screen.window_id()
+                    time.sleep(1.5)  # first-frame sizing, then the fonts baked at the settled size
+                    pic = screen.shot(window, os.path.join(args.out, f"window-{name}.png"))
+                    if name == "narrow-short":
+                        expect((pic.width, pic.height) == (620, 500), f"{name}: 620 x 500 on a 640 x 560 screen")
+                    else:
+                        state_checks(name, pic)
+                finally:
+                    proc.terminate()
+                    proc.wait()
+        finally:
+            screen.close()
+    shutil.rmtree(root)
+
+
+def run_clicks(args):
+    if os.geteuid() != 0:
+        print("skip clicks: the program runs in a network namespace of its own, which needs root")
+        return
+    namespace = f"tarvo-window-{os.getpid()}"
+    subprocess.run(["ip", "netns", "add", namespace], check=True)
+    root, appdata = host_root()
+    screen = Screen(1920, 1080)
+    try:
+        env = dict(screen.env, TARVO_HOST_ROOT=root, APPDATA=appdata)
+        proc = subprocess.Popen(["ip", "netns", "exec", namespace, args.client, "--no-tap"], env=env)
+        try:
+            window = screen.window_id()
+            time.sleep(1.5)
+            screen.xdotool("mousemove", "--window", window, "200", "212", "click", "1")  # key_box_click
+            time.sleep(0.5)
+            pic = screen.shot(window, os.path.join(args.out, "window-click-key-box.png"))
+            expect(pic.has_near(CYAN, (43, 200, 47, 225), tolerance=40), "click on key_box_click opens the editor")
+            screen.xdotool("key", "--window", window, "ctrl+a")
+            screen.xdotool("type", "--delay", "40", "wxyz-5678 qrst")
+            screen.xdotool("mousemove", "--window", window, "150", "278", "click", "1")  # btn_power_on
+            time.sleep(0.8)
+            with open(os.path.join(appdata, "TARVO", "client.json"), encoding="utf-8") as f:
+                saved = json.load(f)
+            expect(saved == {"DeviceCode": "WXYZ5678QRST", "AutoConnect": True, "ForceL3": False},
+                   f"click on btn_power_on stores the cleaned key with auto-connect: {saved}")
+        finally:
+            proc.terminate()
+            proc.wait()
+    finally:
+        screen.close()
+        subprocess.run(["ip", "netns", "delete", namespace])
+        shutil.rmtree(root)
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--states", required=True)
+    parser.add_argument("--client", required=True)
+    parser.add_argument("--out", required=True)
+    args = parser.parse_args()
+    for tool in ("Xvfb", "xdotool", "xwd", "convert"):
+        if not shutil.which(tool):
+            print(f"skip: {tool} is not installed (scripts/setup installs it)")
+            return 77
+    os.makedirs(args.out, exist_ok=True)
+    run_states(args)
+    run_clicks(args)
+    print(f"screenshots in {args.out}")
+    return 1 if failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -1,0 +1,100 @@
+// Opens the real window over a shared state set to one of a few looks, for
+// screenshots under Xvfb: window_states <start|connected|forced|refused|full-log|editing>.
+// Nothing here talks to a network: the operations only count.
+#include <cstdio>
+#include <string>
+#include <string_view>
+
+#include "drivers/embedded_assets.h"
+#include "platform/window.h"
+#include "ui/client_app.h"
+#include "ui/window_icon.h"
+
+namespace {
+
+using namespace tarvo;
+
+class IdleOperations final : public ClientOperations {
+public:
+    void start_worker(bool) override {}
+    void start_power_on() override {}
+    void start_power_off() override {}
+    void start_status_check() override {}
+    void tear_down_on_exit() override {}
+};
+
+void set_card(StatusCard& card, std::string text, bool online, bool standby) {
+    card.text = std::move(text);
+    card.online = online;
+    card.standby = standby;
+}
+
+bool apply_look(AppState& s, std::string_view look) {
+    if (look == "start" || look == "editing") return true;
+    if (look == "connected" || look == "forced") {
+        const bool forced = look == "forced";
+        s.power_on = true;
+        s.config.ForceL3 = forced;
+        s.headline = "Biuro Kraków – Łódź  •  Tunel aktywny";
+        s.detail = "Hub 203.0.113.10:51820 • Adres tunelu 10.200.0.7/32 • MTU 1420";
+        s.status_label = forced ? "WYMUSZONY L3" : "WŁĄCZONY (L2+L3)";
+        s.accent_color = forced ? kAmber : kGreen;
+        set_card(s.orchestrator_card, "HTTPS OK (ID #42)", true, false);
+        set_card(s.tunnel_card, "Uzgodnienie OK (12 ms)", true, false);
+        if (forced) set_card(s.bridge_card, "TAP w trybie IDLE", false, false);
+        else set_card(s.bridge_card, "EoIP tunel #7 aktywny", true, false);
+        s.rx_rate_text = "1.24 MB/s";
+        s.rx_total_text = "Suma: 812.45 MB";
+        s.tx_rate_text = "356.80 KB/s";
+        s.tx_total_text = "Suma: 97.12 MB";
+        push_log_str(s, "Włączanie tunelu i autoryzacja w https://orchestrator.tarvo.example/tarvo...", LogLevel::progress);
+        push_log_str(s, "Tunel WireGuard-NT aktywny, uzgodnienie z hubem zakończone sukcesem.", LogLevel::success);
+        if (forced)
+            push_log_str(s, "Włączono ręczne wymuszenie trybu L3 (mostek L2/EoIP wyłączony, karta TAP w trybie IDLE).",
+                         LogLevel::warning);
+        return true;
+    }
+    if (look == "refused") {
+        s.headline = "Serwis – Gdańsk  •  Przepustka serwisowa wygasła lub została wyłączona";
+        s.detail = "Kod PASS-48H-ABCD1234 nie ma aktywnego dostępu — poproś administratora o aktywację lub nowy kod";
+        s.status_label = "PASS WYGASŁA";
+        s.accent_color = kRed;
+        set_card(s.orchestrator_card, "HTTPS OK (ID #77)", true, true);
+        set_card(s.tunnel_card, "Przepustka wyłączona", false, true);
+        push_log_str(s, "Odmowa zestawienia tunelu dla 'Serwis – Gdańsk': Przepustka serwisowa wygasła lub została wyłączona.",
+                     LogLevel::error);
+        return true;
+    }
+    if (look == "full-log") {
+        for (int i = 0; i < 500; ++i)
+            push_log(s, "Zdarzenie " + std::to_string(i) + ": próbka ruchu, żółć gęślą jaźń — wiersz dość długi, by się zawinął w oknie.",
+                     static_cast<LogLevel>(1 + i % 5));
+        return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 2) return 2;
+    const std::string_view look = argv[1];
+    auto shared = create_shared_state({"ABCD-EFGH-1234", true, false});
+    if (!apply_look(*shared->lock(), look)) return 2;
+
+    platform::WindowOptions options;
+    options.title = "Tarvo Enterprise Client";
+    if (const auto png = assets::find("tarvo-256.png")) options.icon = ui::decode_window_icon(*png);
+    options.inner_width = 760;
+    options.inner_height = 690;
+    options.min_inner_width = 620;
+    options.min_inner_height = 500;
+    const bool opened = platform::run_window(options, [&](platform::WindowContext& window) {
+        auto app = std::make_unique<ui::ClientApp>(shared->lock()->config.DeviceCode, shared,
+                                                   std::make_unique<IdleOperations>(), ui::load_font_faces());
+        if (look == "editing") app->editing_key = app->focus_key_pending = true;
+        return ui::make_window_app(std::move(app), window.dpi_scale());
+    });
+    if (!opened) std::fputs("window_states: no window\n", stderr);
+    return opened ? 0 : 1;
+}
