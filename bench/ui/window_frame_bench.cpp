@@ -3,20 +3,12 @@
 #include <benchmark/benchmark.h>
 #include <imgui.h>
 
+#include "support/idle_operations.h"
 #include "ui/client_app.h"
 
 namespace {
 
 using namespace tarvo;
-
-class IdleOperations final : public ClientOperations {
-public:
-    void start_worker(bool) override {}
-    void start_power_on() override {}
-    void start_power_off() override {}
-    void start_status_check() override {}
-    void tear_down_on_exit() override {}
-};
 
 void run_frames(benchmark::State& bench, int log_rows) {
     ImGuiContext* context = ImGui::CreateContext();
@@ -33,7 +25,7 @@ void run_frames(benchmark::State& bench, int log_rows) {
             push_log(*state, "Próbka ruchu " + std::to_string(i) + ": RX 1.24 MB/s, TX 356.80 KB/s — tunel L3 i mostek L2 aktywne.",
                      static_cast<LogLevel>(1 + i % 5));
     }
-    ui::ClientApp app("ABCDEFGH1234", shared, std::make_unique<IdleOperations>(), ui::load_font_faces());
+    ui::ClientApp app("ABCDEFGH1234", shared, std::make_unique<testing::IdleOperations>(), ui::load_font_faces());
     float t = 0;
     const auto frame = [&] {
         if (app.fonts.rebuild_if_needed(*io.Fonts, false) || !io.Fonts->IsBuilt()) {

@@ -4,8 +4,10 @@
 
 #include <cmath>
 
+#include "drivers/embedded_assets.h"
 #include "orchestrator/access_code.h"
 #include "ui/widget_ids.h"
+#include "ui/window_icon.h"
 
 namespace tarvo::ui {
 
@@ -125,6 +127,17 @@ std::unique_ptr<platform::WindowApp> make_window_app(std::unique_ptr<ClientApp> 
     const int quarter = static_cast<int>(std::lround(13 * dpi_scale * 4));
     app->fonts.bake(*ImGui::GetIO().Fonts, {{FontFamily::proportional, quarter}, {FontFamily::monospace, quarter}});
     return std::make_unique<ClientWindowApp>(std::move(app));
+}
+
+platform::WindowOptions main_window_options() {
+    platform::WindowOptions options;
+    options.title = "Tarvo Enterprise Client";
+    if (const auto png = assets::find("tarvo-256.png")) options.icon = decode_window_icon(*png);
+    options.inner_width = 760;
+    options.inner_height = 690;
+    options.min_inner_width = 620;
+    options.min_inner_height = 500;
+    return options;
 }
 
 std::unique_ptr<platform::WindowApp> create_app(platform::WindowContext& window, ClientConfig config) {

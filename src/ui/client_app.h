@@ -63,6 +63,10 @@ void act_on_requests(ClientApp& app, const FrameValues& frame);
 // family so the first frame has something to draw with.
 std::unique_ptr<platform::WindowApp> make_window_app(std::unique_ptr<ClientApp> app, float dpi_scale);
 
+// Title "Tarvo Enterprise Client", the carried icon (none when it does not
+// decode), inner size 760 x 690, smallest inner size 620 x 500.
+platform::WindowOptions main_window_options();
+
 // Builds the app for a window: fonts, the shared state with its first log
 // line, the worker, the application object.
 std::unique_ptr<platform::WindowApp> create_app(platform::WindowContext& window, ClientConfig config);

@@ -40,9 +40,14 @@ public:
                           static_cast<int>(std::lround(height * scale)));
     }
 
+    // GLFW places the inner area; the frame the window manager adds (none
+    // under Xvfb) is added so the outer corner lands at (x, y).
     void set_outer_position(float x, float y) override {
         const float scale = dpi_scale();
-        glfwSetWindowPos(window_, static_cast<int>(std::lround(x * scale)), static_cast<int>(std::lround(y * scale)));
+        int left = 0, top = 0, right = 0, bottom = 0;
+        glfwGetWindowFrameSize(window_, &left, &top, &right, &bottom);
+        glfwSetWindowPos(window_, static_cast<int>(std::lround(x * scale)) + left,
+                         static_cast<int>(std::lround(y * scale)) + top);
     }
 
     void repaint_after(std::chrono::nanoseconds delay) override {

@@ -5,23 +5,13 @@
 #include <string>
 #include <string_view>
 
-#include "drivers/embedded_assets.h"
 #include "platform/window.h"
+#include "support/idle_operations.h"
 #include "ui/client_app.h"
-#include "ui/window_icon.h"
 
 namespace {
 
 using namespace tarvo;
-
-class IdleOperations final : public ClientOperations {
-public:
-    void start_worker(bool) override {}
-    void start_power_on() override {}
-    void start_power_off() override {}
-    void start_status_check() override {}
-    void tear_down_on_exit() override {}
-};
 
 void set_card(StatusCard& card, std::string text, bool online, bool standby) {
     card.text = std::move(text);
@@ -82,16 +72,9 @@ int main(int argc, char** argv) {
     auto shared = create_shared_state({"ABCD-EFGH-1234", true, false});
     if (!apply_look(*shared->lock(), look)) return 2;
 
-    platform::WindowOptions options;
-    options.title = "Tarvo Enterprise Client";
-    if (const auto png = assets::find("tarvo-256.png")) options.icon = ui::decode_window_icon(*png);
-    options.inner_width = 760;
-    options.inner_height = 690;
-    options.min_inner_width = 620;
-    options.min_inner_height = 500;
-    const bool opened = platform::run_window(options, [&](platform::WindowContext& window) {
+    const bool opened = platform::run_window(ui::main_window_options(), [&](platform::WindowContext& window) {
         auto app = std::make_unique<ui::ClientApp>(shared->lock()->config.DeviceCode, shared,
-                                                   std::make_unique<IdleOperations>(), ui::load_font_faces());
+                                                   std::make_unique<testing::IdleOperations>(), ui::load_font_faces());
         if (look == "editing") app->editing_key = app->focus_key_pending = true;
         return ui::make_window_app(std::move(app), window.dpi_scale());
     });

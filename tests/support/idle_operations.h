@@ -1,0 +1,18 @@
+// A ClientOperations that starts nothing, for windows and frames drawn without
+// any network or tunnel work.
+#pragma once
+
+#include "main/window_actions.h"
+
+namespace tarvo::testing {
+
+class IdleOperations final : public ClientOperations {
+public:
+    void start_worker(bool) override {}
+    void start_power_on() override {}
+    void start_power_off() override {}
+    void start_status_check() override {}
+    void tear_down_on_exit() override {}
+};
+
+}  // namespace tarvo::testing
