@@ -2,6 +2,7 @@
 
 #include <imgui.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <fstream>
@@ -56,7 +57,6 @@ ImFont* FontCache::font(FontFamily family, float size_px) {
     const Key key{family, quarter_pixels(size_px)};
     used_.insert(key);
     if (auto found = baked_.find(key); found != baked_.end()) return found->second;
-    missing_.insert(key);
     ImFont* nearest = nullptr;
     int best = 0;
     for (const auto& [baked_key, font] : baked_) {
@@ -68,10 +68,12 @@ ImFont* FontCache::font(FontFamily family, float size_px) {
 }
 
 bool FontCache::rebuild_if_needed(ImFontAtlas& atlas, bool resizing) {
-    if (missing_.empty() || (resizing && !baked_.empty())) return false;
-    std::set<Key> sizes = used_;
-    sizes.insert(missing_.begin(), missing_.end());
-    bake(atlas, sizes);
+    // Only the last frame's sizes: those a resize passed through are dropped.
+    std::set<Key> wanted;
+    wanted.swap(used_);
+    const bool missing = std::any_of(wanted.begin(), wanted.end(), [&](const Key& k) { return !baked_.contains(k); });
+    if (!missing || (resizing && !baked_.empty())) return false;
+    bake(atlas, wanted);
     return true;
 }
 
@@ -90,7 +92,6 @@ void FontCache::bake(ImFontAtlas& atlas, const std::set<std::pair<FontFamily, in
     }
     atlas.Build();
     used_.clear();
-    missing_.clear();
 }
 
 }  // namespace tarvo::ui

@@ -40,9 +40,10 @@ public:
     // baked size of the family stands in.
     ImFont* font(FontFamily family, float size_px);
 
-    // Between frames: bakes every size used since the last rebuild when one
-    // was missing. Held back while the window is being resized, except when
-    // nothing is baked yet. True when the atlas changed.
+    // Once between frames: when the last frame asked for a size not baked,
+    // bakes exactly the sizes that frame used. Held back while the window is
+    // being resized, except when nothing is baked yet. True when the atlas
+    // changed.
     bool rebuild_if_needed(ImFontAtlas& atlas, bool resizing);
 
     // Bakes these sizes now (the first frame's).
@@ -52,8 +53,7 @@ private:
     using Key = std::pair<FontFamily, int>;  // size in quarter pixels
     FontFaces faces_;
     std::map<Key, ImFont*> baked_;
-    std::set<Key> used_;
-    std::set<Key> missing_;
+    std::set<Key> used_;  // since the last call of rebuild_if_needed
 };
 
 }  // namespace tarvo::ui
