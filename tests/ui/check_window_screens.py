@@ -24,16 +24,20 @@ FONTS = "/usr/share/fonts/truetype/dejavu"
 class Screen:
     """One Xvfb server of the given size."""
 
-    def __init__(self, width, height):
+    def __init__(self, width, height, dpi=96):
         self.display = next(n for n in range(140, 400) if not os.path.exists(f"/tmp/.X{n}-lock"))
-        self.proc = subprocess.Popen(["Xvfb", f":{self.display}", "-screen", "0", f"{width}x{height}x24", "-nolisten", "tcp"],
+        self.proc = subprocess.Popen(["Xvfb", f":{self.display}", "-screen", "0", f"{width}x{height}x24", "-nolisten", "tcp", "-noreset"],
                                      stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         self.env = dict(os.environ, DISPLAY=f":{self.display}")
         for _ in range(100):
             if os.path.exists(f"/tmp/.X11-unix/X{self.display}"):
-                return
+                break
             time.sleep(0.05)
-        raise RuntimeError("Xvfb did not start")
+        else:
+            raise RuntimeError("Xvfb did not start")
+        # GLFW takes the window's content scale from Xft.dpi (kept: -noreset).
+        subprocess.run(["xprop", "-root", "-format", "RESOURCE_MANAGER", "8s", "-set", "RESOURCE_MANAGER",
+                        f"Xft.dpi:\t{dpi}\n"], env=self.env, check=True)
 
     def close(self):
         self.proc.send_signal(signal.SIGTERM)
@@ -145,12 +149,12 @@ def state_checks(name, pic):
 
 def run_states(args):
     root, _ = host_root()
-    for screen_size, names in (((1920, 1080), ["start", "connected", "forced", "refused", "editing", "full-log"]),
-                               ((640, 560), ["narrow-short"])):
-        screen = Screen(*screen_size)
+    for screen_size, dpi, names in (((1920, 1080), 96, ["start", "connected", "forced", "refused", "editing", "full-log"]),
+                                    ((640, 560), 96, ["narrow-short"]), ((2880, 1620), 144, ["scale-1.5"])):
+        screen = Screen(*screen_size, dpi)
         try:
             for name in names:
-                look = "full-log" if name == "narrow-short" else name
+                look = {"narrow-short": "full-log", "scale-1.5": "connected"}.get(name, name)
                 proc = subprocess.Popen([args.states, look], env=dict(screen.env, TARVO_HOST_ROOT=root))
                 try:
                     window = screen.window_id()
@@ -158,6 +162,10 @@ def run_states(args):
                     pic = screen.shot(window, os.path.join(args.out, f"window-{name}.png"))
                     if name == "narrow-short":
                         expect((pic.width, pic.height) == (620, 500), f"{name}: 620 x 500 on a 640 x 560 screen")
+                    elif name == "scale-1.5":
+                        expect((pic.width, pic.height) == (1170, 1215), f"{name}: 780 x 810 points in 1170 x 1215 pixels")
+                        expect(pic.at(78, 387) == GREEN, f"{name}: power-on fill where 1.5 x its points put it")
+                        expect(pic.at(608, 387) == (153, 27, 27), f"{name}: power-off fill, connected")
                     else:
                         state_checks(name, pic)
                 finally:
