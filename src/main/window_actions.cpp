@@ -1,66 +1,47 @@
 #include "main/window_actions.h"
 
-#include <algorithm>
 #include <thread>
 
-#include "main/status_check.h"
-#include "orchestrator/access_code.h"
+#include "main/power.h"
+#include "main/worker.h"
 #include "text/unicode_text.h"
+#include "wg_engine/tunnel_shape.h"
 
 namespace tarvo {
 
 namespace {
 
-bool has_mode(const std::vector<std::string>& modes, std::string_view mode) {
-    return std::find(modes.begin(), modes.end(), mode) != modes.end();
-}
-
-std::vector<std::string> stored_link_modes(const AppState& state) {
-    std::vector<std::string> modes;
-    if (state.last_result)
-        for (const LinkInfo& link : state.last_result->links) modes.push_back(link.mode);
-    return modes;
-}
-
-// What exists of the tunnel operations today: the status check, also as the
-// worker's first act, and the exit teardown. Power-on and power-off are not
-// built yet; their clicks store what the window stores and start nothing.
 class ThreadOperations final : public ClientOperations {
 public:
-    ThreadOperations(std::shared_ptr<SharedState> shared, std::shared_ptr<platform::RepaintRequester> repaint)
-        : shared_(std::move(shared)), repaint_(std::move(repaint)) {}
+    explicit ThreadOperations(TunnelContext context) : context_(std::move(context)) {}
 
-    void start_worker(bool /*auto_connect*/) override { start_status_check(); }
-    void start_power_on() override {}
-    void start_power_off() override {}
-
-    void start_status_check() override {
-        std::thread([shared = shared_] { check_orchestrator_status(*shared, production_orchestrator()); }).detach();
+    void start_worker(bool auto_connect) override { std::thread(worker_loop, context_, auto_connect).detach(); }
+    void start_power_on() override { std::thread(power_on_thread_body, context_).detach(); }
+    void start_power_off() override { std::thread(power_off, context_).detach(); }
+    void save_key(std::string& key_input, bool& editing_key) override {
+        tarvo::save_key(context_, key_input, editing_key);
     }
-
-    void tear_down_on_exit() override {
-        auto state = shared_->lock();
-        stop_l2_bridge(state->bridge, true);
-        close_wg_engine(state->wg);
-    }
+    void tear_down_on_exit() override { exit_teardown(context_); }
 
 private:
-    std::shared_ptr<SharedState> shared_;
-    std::shared_ptr<platform::RepaintRequester> repaint_;
+    TunnelContext context_;
 };
 
 }  // namespace
 
 std::unique_ptr<ClientOperations> make_client_operations(std::shared_ptr<SharedState> shared,
                                                          std::shared_ptr<platform::RepaintRequester> repaint) {
-    return std::make_unique<ThreadOperations>(std::move(shared), std::move(repaint));
+    TunnelContext context;
+    context.shared = std::move(shared);
+    context.endpoint = production_orchestrator();
+    context.request_repaint = [repaint = std::move(repaint)] { repaint->request_repaint(); };
+    return std::make_unique<ThreadOperations>(std::move(context));
 }
 
-StatusLook status_after_mode_toggle(bool now_forced_l3, const std::vector<std::string>& link_modes) {
-    if (now_forced_l3) return {has_mode(link_modes, "LAN") ? "BRAMA L3 + LAN" : "WYMUSZONY L3", kAmber};
-    if (has_mode(link_modes, "L2")) return {"WŁĄCZONY (L2+L3)", kGreen};
-    if (has_mode(link_modes, "LAN")) return {"BRAMA L3 + LAN", kGreen};
-    return {"WŁĄCZONY (L3)", kGreen};
+StatusLook status_after_mode_toggle(bool now_forced_l3, const std::optional<BootstrapResult>& stored) {
+    TunnelShape shape = tunnel_shape(stored.value_or(BootstrapResult{}), now_forced_l3);
+    shape.service_pass = false;  // a pass gets a device key's label here
+    return {std::string(tunnel_status_label(shape)), now_forced_l3 ? kAmber : kGreen};
 }
 
 bool toggle_force_l3(SharedState& shared) {
@@ -69,7 +50,7 @@ bool toggle_force_l3(SharedState& shared) {
     state->config.ForceL3 = now_forced;
     save_client_config(state->config);
     if (state->power_on) {
-        StatusLook look = status_after_mode_toggle(now_forced, stored_link_modes(*state));
+        StatusLook look = status_after_mode_toggle(now_forced, state->last_result);
         state->status_label = std::move(look.label);
         state->accent_color = look.color;
     }
@@ -103,23 +84,6 @@ void store_power_on_key(SharedState& shared, const std::string& cleaned) {
     state->config.DeviceCode = cleaned;
     state->config.AutoConnect = true;
     save_client_config(state->config);
-}
-
-void store_typed_key(SharedState& shared, std::string& key_input) {
-    key_input = normalize_access_code(key_input);
-    if (key_input.empty()) return;
-    auto state = shared.lock();
-    if (!is_valid_access_code(key_input))
-        push_log(*state,
-                 "Uwaga: nieprawidłowy format '" + key_input + "' (podaj 12-znakowy klucz lub kod PASS-48H-...).",
-                 LogLevel::warning);
-    else if (key_input.starts_with("PASS-"))
-        push_log(*state, "Kod przepustki serwisowej zapisany: " + key_input, LogLevel::success);
-    else
-        push_log(*state, "Klucz urządzenia zapisany: " + key_input, LogLevel::success);
-    state->config.DeviceCode = key_input;
-    save_client_config(state->config);
-    state->status_logged = false;
 }
 
 std::string stored_key(SharedState& shared) { return shared.lock()->config.DeviceCode; }

@@ -1,28 +1,31 @@
 // What the window does to the shared state on the user's behalf: the mode
-// toggle, the power-on click's key storing, the key save, Escape's restore and
-// clearing the log; and the operations it starts on threads of their own,
-// behind one interface so tests can record them.
+// toggle, the power-on click's key storing, Escape's restore and clearing the
+// log; and the tunnel operations it starts, behind one interface so tests can
+// record them.
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
-#include <vector>
 
 #include "main/app_state.h"
+#include "orchestrator/records.h"
 #include "platform/window.h"
 
 namespace tarvo {
 
-// Starts the client's background work. The window's thread calls these; each
-// start returns at once.
+// The client's tunnel operations as the window starts them, on its own thread;
+// each returns at once, the work runs on a detached thread.
 class ClientOperations {
 public:
     virtual ~ClientOperations() = default;
     virtual void start_worker(bool auto_connect) = 0;
     virtual void start_power_on() = 0;
     virtual void start_power_off() = 0;
-    virtual void start_status_check() = 0;
+    // The key save: `key_input` becomes its normalised form and is stored,
+    // the editor closes, and a status check starts.
+    virtual void save_key(std::string& key_input, bool& editing_key) = 0;
     // On the window's thread when it closes: stops the bridge (with the TAP
     // adapter's reset) and closes the WireGuard-NT adapter.
     virtual void tear_down_on_exit() = 0;
@@ -37,9 +40,10 @@ struct StatusLook {
     friend bool operator==(const StatusLook&, const StatusLook&) = default;
 };
 
-// The status label and colour after the mode toggle while the power is on,
-// from the stored answer's link modes (none stored: no links).
-StatusLook status_after_mode_toggle(bool now_forced_l3, const std::vector<std::string>& link_modes);
+// The status label and colour after the mode toggle while the power is on:
+// the bring-up's label for a device key under the new mode, from the stored
+// answer's links (none stored: no links), green for automatic, amber forced.
+StatusLook status_after_mode_toggle(bool now_forced_l3, const std::optional<BootstrapResult>& stored);
 
 // Flips ForceL3, saves the settings, relabels the status while the power is
 // on and logs the new mode. True when the power is on, so power-on restarts.
@@ -51,11 +55,6 @@ std::string clean_clicked_key(std::string_view typed);
 
 // Stores the cleaned key with AutoConnect set and saves the settings.
 void store_power_on_key(SharedState& shared, const std::string& cleaned);
-
-// The key save: `key_input` becomes its normalised form; a non-empty key is
-// logged (saved or warned about), stored and saved, and the next status
-// check logs its first answer again. The caller starts that check.
-void store_typed_key(SharedState& shared, std::string& key_input);
 
 // The stored key, for Escape in the key editor.
 std::string stored_key(SharedState& shared);

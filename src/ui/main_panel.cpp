@@ -313,11 +313,7 @@ void draw_log(PanelScope& p, ImRect r) {
 
 }  // namespace
 
-void save_key(ClientApp& app) {
-    store_typed_key(*app.state, app.key_input);
-    app.editing_key = false;
-    app.operations->start_status_check();
-}
+void save_key(ClientApp& app) { app.operations->save_key(app.key_input, app.editing_key); }
 
 void draw_main_panel(ClientApp& app, FrameValues& frame, bool in_scroll_area) {
     const float width = ImGui::GetContentRegionAvail().x;

@@ -8,20 +8,31 @@
 namespace tarvo {
 namespace {
 
+BootstrapResult answer_with_links(std::vector<std::string> modes) {
+    BootstrapResult answer;
+    for (std::string& mode : modes) answer.links.emplace_back().mode = std::move(mode);
+    return answer;
+}
+
 TEST(StatusAfterModeToggle, LabelsFromTheStoredLinks) {
     struct Case {
         bool forced;
-        std::vector<std::string> modes;
+        std::optional<BootstrapResult> stored;
         StatusLook want;
     };
-    for (const Case& c : {Case{false, {"L3", "L2", "LAN"}, {"WŁĄCZONY (L2+L3)", kGreen}},
-                          Case{false, {"LAN", "L3"}, {"BRAMA L3 + LAN", kGreen}},
-                          Case{false, {"L3"}, {"WŁĄCZONY (L3)", kGreen}}, Case{false, {}, {"WŁĄCZONY (L3)", kGreen}},
-                          Case{false, {"l2"}, {"WŁĄCZONY (L3)", kGreen}},
-                          Case{true, {"L2", "LAN"}, {"BRAMA L3 + LAN", kAmber}},
-                          Case{true, {"L2"}, {"WYMUSZONY L3", kAmber}}, Case{true, {}, {"WYMUSZONY L3", kAmber}}}) {
+    BootstrapResult pass = answer_with_links({"L2"});
+    pass.node_type = "pass";
+    for (const Case& c : {Case{false, answer_with_links({"L3", "L2", "LAN"}), {"WŁĄCZONY (L2+L3)", kGreen}},
+                          Case{false, answer_with_links({"LAN", "L3"}), {"BRAMA L3 + LAN", kGreen}},
+                          Case{false, answer_with_links({"L3"}), {"WŁĄCZONY (L3)", kGreen}},
+                          Case{false, std::nullopt, {"WŁĄCZONY (L3)", kGreen}},
+                          Case{false, answer_with_links({"l2"}), {"WŁĄCZONY (L3)", kGreen}},
+                          Case{false, pass, {"WŁĄCZONY (L2+L3)", kGreen}},
+                          Case{true, answer_with_links({"L2", "LAN"}), {"BRAMA L3 + LAN", kAmber}},
+                          Case{true, answer_with_links({"L2"}), {"WYMUSZONY L3", kAmber}},
+                          Case{true, std::nullopt, {"WYMUSZONY L3", kAmber}}}) {
         SCOPED_TRACE(c.want.label);
-        EXPECT_EQ(status_after_mode_toggle(c.forced, c.modes), c.want);
+        EXPECT_EQ(status_after_mode_toggle(c.forced, c.stored), c.want);
     }
 }
 
@@ -71,10 +82,7 @@ TEST_F(WindowActionsTest, ModeToggleWithThePowerOnRelabelsFromTheStoredAnswer) {
     {
         auto state = shared_->lock();
         state->power_on = true;
-        state->last_result = BootstrapResult{};
-        state->last_result->links.resize(2);
-        state->last_result->links[0].mode = "L2";
-        state->last_result->links[1].mode = "LAN";
+        state->last_result = answer_with_links({"L2", "LAN"});
     }
     EXPECT_TRUE(toggle_force_l3(*shared_));
     EXPECT_EQ(shared_->lock()->status_label, "BRAMA L3 + LAN");
@@ -88,41 +96,6 @@ TEST_F(WindowActionsTest, PowerOnKeyIsStoredWithAutoConnect) {
     store_power_on_key(*shared_, clean_clicked_key(" abcd-efgh 5678 "));
     EXPECT_EQ(shared_->lock()->config, (ClientConfig{"ABCDEFGH5678", true, false}));
     EXPECT_EQ(settings_file(), "{\n  \"DeviceCode\": \"ABCDEFGH5678\",\n  \"AutoConnect\": true,\n  \"ForceL3\": false\n}");
-}
-
-TEST_F(WindowActionsTest, KeySaveLogsStoresAndSaves) {
-    struct Case {
-        std::string typed, stored;
-        std::string_view line;
-        LogLevel level;
-    };
-    for (const Case& c : {Case{"pass-48h-abcd1234", "PASS-48H-ABCD1234",
-                               "Kod przepustki serwisowej zapisany: PASS-48H-ABCD1234", LogLevel::success},
-                          Case{"wxyz-1234-abcd", "WXYZ1234ABCD", "Klucz urządzenia zapisany: WXYZ1234ABCD",
-                               LogLevel::success},
-                          Case{"abc", "ABC", "Uwaga: nieprawidłowy format 'ABC' (podaj 12-znakowy klucz lub kod PASS-48H-...).",
-                               LogLevel::warning}}) {
-        SCOPED_TRACE(c.typed);
-        shared_->lock()->status_logged = true;
-        std::string key = c.typed;
-        store_typed_key(*shared_, key);
-        EXPECT_EQ(key, c.stored);
-        auto state = shared_->lock();
-        EXPECT_EQ(state->config.DeviceCode, c.stored);
-        EXPECT_FALSE(state->status_logged);
-        EXPECT_EQ(state->log.back().text, c.line);
-        EXPECT_EQ(state->log.back().level, c.level);
-    }
-    EXPECT_NE(settings_file().find("\"DeviceCode\": \"ABC\""), std::string::npos);
-}
-
-TEST_F(WindowActionsTest, SavingAnEmptyKeyChangesNothing) {
-    std::string key = " - ";
-    store_typed_key(*shared_, key);
-    EXPECT_EQ(key, "");
-    EXPECT_EQ(shared_->lock()->config.DeviceCode, "ABCDEFGH1234");
-    EXPECT_EQ(log().size(), 1u);
-    EXPECT_EQ(settings_file(), "");
 }
 
 TEST_F(WindowActionsTest, EscapeRestoresTheStoredKeyAndTheClearLinkEmptiesTheLog) {

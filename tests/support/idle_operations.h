@@ -11,7 +11,7 @@ public:
     void start_worker(bool) override {}
     void start_power_on() override {}
     void start_power_off() override {}
-    void start_status_check() override {}
+    void save_key(std::string&, bool& editing_key) override { editing_key = false; }
     void tear_down_on_exit() override {}
 };
 
