@@ -3,10 +3,11 @@
 states checked at known pixels, and clicks through the real program.
 
   check_window_screens.py --states <window_states> --client <TarvoClient> --out <folder>
+                          --orchestrator <tarvo_sim_orchestrator> --orchestrator-host <name>
 
 Every screenshot is kept in --out for people to look at. The click test runs
-the program inside a network namespace of its own (root only), so its status
-check reaches nothing outside it. Exit code 77 means skipped.
+the program inside a network namespace of its own (root only) with the test
+orchestrator on its loopback, so nothing it sends leaves the namespace. Exit code 77 means skipped.
 """
 import argparse
 import json
@@ -176,38 +177,70 @@ def run_states(args):
     shutil.rmtree(root)
 
 
+REFUSED_PASS = {
+    "node_id": 77, "name": "Serwis", "node_type": "pass", "pass_code": "PASS-48H-ABCD1234",
+    "pass_status": "EXPIRED", "allow_l3": False, "project_enabled": True, "owner_active": True,
+    "hub": {"endpoint": "192.0.2.1:51820", "server_public_key": "c2VydmVyLXB1YmxpYy1rZXktZm9yLXRlc3RzLTAwMDA=",
+            "hub_wg_ip": "10.200.0.1"},
+    "links": [],
+}
+
+
 def run_clicks(args):
+    """The real program in a namespace of its own with the test orchestrator on
+    its loopback under the program's fixed host name."""
     if os.geteuid() != 0:
         print("skip clicks: the program runs in a network namespace of its own, which needs root")
         return
     namespace = f"tarvo-window-{os.getpid()}"
     subprocess.run(["ip", "netns", "add", namespace], check=True)
+    inside = ["ip", "netns", "exec", namespace]
+    hosts_dir = f"/etc/netns/{namespace}"
     root, appdata = host_root()
     screen = Screen(1920, 1080)
+    server = proc = None
     try:
-        env = dict(screen.env, TARVO_HOST_ROOT=root, APPDATA=appdata)
-        proc = subprocess.Popen(["ip", "netns", "exec", namespace, args.client, "--no-tap"], env=env)
-        try:
-            window = screen.window_id()
-            time.sleep(1.5)
-            screen.xdotool("mousemove", "--window", window, "200", "212", "click", "1")  # key_box_click
+        subprocess.run(inside + ["ip", "link", "set", "lo", "up"], check=True)
+        os.makedirs(hosts_dir, exist_ok=True)
+        with open(os.path.join(hosts_dir, "hosts"), "w") as f:
+            f.write(f"127.0.0.1 localhost\n127.0.0.1 {args.orchestrator_host}\n")
+        answer = os.path.join(root, "refused-pass.json")
+        with open(answer, "w") as f:
+            json.dump(REFUSED_PASS, f)
+        server = subprocess.Popen(inside + [args.orchestrator, "--host", args.orchestrator_host, "--port", "443",
+                                            "--sync", f"PASS-48H-ABCD1234={answer}"],
+                                  stdout=subprocess.PIPE, text=True)
+        printed = dict(server.stdout.readline().strip().split("=", 1) for _ in range(2))
+        env = dict(screen.env, TARVO_HOST_ROOT=root, APPDATA=appdata, TARVO_TEST_CA_BUNDLE=printed["ca_bundle"])
+        proc = subprocess.Popen(inside + [args.client, "--no-tap"], env=env)
+        window = screen.window_id()
+        time.sleep(1.5)
+        screen.xdotool("mousemove", "--window", window, "200", "212", "click", "1")  # key_box_click
+        time.sleep(0.5)
+        pic = screen.shot(window, os.path.join(args.out, "window-click-key-box.png"))
+        expect(pic.has_near(CYAN, (43, 200, 47, 225), tolerance=40), "click on key_box_click opens the editor")
+        screen.xdotool("type", "--delay", "40", "pass-48h-abcd 1234")
+        screen.xdotool("mousemove", "--window", window, "150", "278", "click", "1")  # btn_power_on
+        time.sleep(0.8)
+        with open(os.path.join(appdata, "TARVO", "client.json"), encoding="utf-8") as f:
+            saved = json.load(f)
+        expect(saved == {"DeviceCode": "PASS48HABCD1234", "AutoConnect": True, "ForceL3": False},
+               f"click on btn_power_on stores the key cleaned of dashes and blanks, with auto-connect: {saved}")
+        deadline = time.time() + 15
+        while True:
             time.sleep(0.5)
-            pic = screen.shot(window, os.path.join(args.out, "window-click-key-box.png"))
-            expect(pic.has_near(CYAN, (43, 200, 47, 225), tolerance=40), "click on key_box_click opens the editor")
-            screen.xdotool("key", "--window", window, "ctrl+a")
-            screen.xdotool("type", "--delay", "40", "wxyz-5678 qrst")
-            screen.xdotool("mousemove", "--window", window, "150", "278", "click", "1")  # btn_power_on
-            time.sleep(0.8)
-            with open(os.path.join(appdata, "TARVO", "client.json"), encoding="utf-8") as f:
-                saved = json.load(f)
-            expect(saved == {"DeviceCode": "WXYZ5678QRST", "AutoConnect": True, "ForceL3": False},
-                   f"click on btn_power_on stores the cleaned key with auto-connect: {saved}")
-        finally:
-            proc.terminate()
-            proc.wait()
+            pic = screen.shot(window, os.path.join(args.out, "window-click-power-on.png"))
+            if pic.has_near(RED, BADGE) or time.time() > deadline:
+                break
+        expect(pic.has_near(RED, BADGE), "the power-on's sync reached the orchestrator: its refused pass shows in red")
     finally:
+        for p in (proc, server):
+            if p and p.poll() is None:
+                p.terminate()
+                p.wait()
         screen.close()
         subprocess.run(["ip", "netns", "delete", namespace])
+        shutil.rmtree(hosts_dir, ignore_errors=True)
         shutil.rmtree(root)
 
 
@@ -216,6 +249,8 @@ def main():
     parser.add_argument("--states", required=True)
     parser.add_argument("--client", required=True)
     parser.add_argument("--out", required=True)
+    parser.add_argument("--orchestrator", required=True, help="the test orchestrator's server program")
+    parser.add_argument("--orchestrator-host", required=True, help="the host name built into the program")
     args = parser.parse_args()
     for tool in ("Xvfb", "xdotool", "xwd", "convert"):
         if not shutil.which(tool):
