@@ -1,6 +1,7 @@
 #include "ui/client_app.h"
 
 #include <imgui.h>
+#include <imgui_internal.h>
 
 #include <cmath>
 
@@ -42,6 +43,11 @@ void draw_root(ClientApp& app, FrameValues& frame) {
     ImGuiWindowFlags flags = ImGuiWindowFlags_NoBackground;
     if (!scroll) flags |= ImGuiWindowFlags_NoScrollbar | ImGuiWindowFlags_NoScrollWithMouse;
     ImGui::BeginChild(ids::kRootScroll, ImVec2(0, 0), false, flags);
+    // Scrolls by drag as well as by wheel: a press on the panel's background
+    // (not on a widget or the log) makes the area itself the active item.
+    ImGuiWindow* area = ImGui::GetCurrentWindow();
+    if (scroll && ImGui::GetActiveID() == area->MoveId && ImGui::IsMouseDragging(ImGuiMouseButton_Left, 0.0f))
+        ImGui::SetScrollY(area->Scroll.y - ImGui::GetIO().MouseDelta.y);
     draw_main_panel(app, frame, scroll);
     ImGui::EndChild();
 }

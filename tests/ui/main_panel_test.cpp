@@ -269,5 +269,26 @@ TEST_F(MainPanelTest, ShortWindowScrollsTheWholePanelWithAFixedLog) {
     EXPECT_FLOAT_EQ(log->Size.y, 194 - 42 - 16 - 20);
 }
 
+TEST_F(MainPanelTest, ShortWindowScrollsByDragOnTheBackground) {
+    resize(780, 500);
+    for (int i = 0; i < 3; ++i) frame();
+    ImGuiWindow* root = window_named("tarvo_root_scroll");
+    ASSERT_NE(root, nullptr);
+    ImGuiIO& io = ImGui::GetIO();
+    io.MousePos = ImVec2(390, 305);  // the gap between the controls and the cards
+    frame();
+    io.MouseDown[0] = true;
+    frame();
+    for (int step = 0; step < 4; ++step) {
+        io.MousePos.y -= 10;
+        frame();
+    }
+    io.MouseDown[0] = false;
+    frame();
+    frame();
+    EXPECT_FLOAT_EQ(root->Scroll.y, 40);
+    EXPECT_FALSE(app_->editing_key);
+}
+
 }  // namespace
 }  // namespace tarvo::ui
