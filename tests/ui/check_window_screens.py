@@ -252,7 +252,7 @@ def main():
     parser.add_argument("--orchestrator", required=True, help="the test orchestrator's server program")
     parser.add_argument("--orchestrator-host", required=True, help="the host name built into the program")
     args = parser.parse_args()
-    for tool in ("Xvfb", "xdotool", "xwd", "convert"):
+    for tool in ("Xvfb", "xdotool", "xwd", "xprop", "convert", "ip"):
         if not shutil.which(tool):
             print(f"skip: {tool} is not installed (scripts/setup installs it)")
             return 77
