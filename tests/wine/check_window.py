@@ -25,6 +25,57 @@ def expect(ok, what):
         failures.append(what)
 
 
+def wine_reg(inside, loader, env, key, name, kind, value):
+    subprocess.run(inside + [loader, "reg", "add", key, "/v", name, "/t", kind, "/d", value, "/f"], env=env,
+                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+
+def open_and_close(args, inside, loader, env, dpi):
+    """One run of the program at a display scale of dpi / 96."""
+    scale = dpi / 96
+    program = subprocess.Popen(inside + [loader, args.exe, "--no-tap"], env=env)
+    try:
+        window = None
+        deadline = time.time() + 60
+        while time.time() < deadline and not window:
+            found = subprocess.run(["xdotool", "search", "--name", "Tarvo Enterprise Client"], env=env,
+                                   capture_output=True, text=True).stdout.split()
+            window = found[0] if found else None
+            time.sleep(0.2)
+        expect(window is not None, f"{dpi} dpi: the window opens")
+        if not window:
+            return
+        time.sleep(4)  # first frames: sizing, then the fonts for the settled size
+        shot = os.path.join(args.work, f"wine-window-{dpi}dpi.png")
+        xwd = subprocess.run(["xwd", "-silent", "-root"], env=env, capture_output=True, check=True).stdout
+        subprocess.run(["convert", "xwd:-", shot], input=xwd, check=True)
+        info = subprocess.run(["xwininfo", "-id", window], env=env, capture_output=True, text=True).stdout
+        sizes = dict(line.strip().split(": ", 1) for line in info.splitlines()
+                     if line.strip().startswith(("Width", "Height")))
+        frame_w = int(sizes.get("Width", 0)) - round(780 * scale)
+        frame_h = int(sizes.get("Height", 0)) - round(810 * scale)
+        # The outer window is Wine's own frame around the inner area (760 x 690 points before sizing).
+        expect(0 <= frame_w < 30 and 0 <= frame_h < 60,
+               f"{dpi} dpi: first-frame sizing to an inner 780 x 810 points ({sizes})")
+        histogram = subprocess.run(["convert", shot, "-format", "%c", "histogram:info:-"], capture_output=True,
+                                   text=True).stdout.replace(" ", "")
+        expect("(11,17,32)" in histogram, f"{dpi} dpi: the panel's fill (11, 17, 32) is drawn")
+        expect("(16,185,129)" in histogram, f"{dpi} dpi: the power-on button's green (16, 185, 129) is drawn")
+        print(f"screenshot: {shot}")
+
+        subprocess.run(["xdotool", "windowfocus", window], env=env)
+        subprocess.run(["xdotool", "key", "--window", window, "alt+F4"], env=env)
+        try:
+            program.wait(timeout=20)
+            expect(program.returncode == 0, f"{dpi} dpi: the program ends with exit code 0 when its window closes")
+        except subprocess.TimeoutExpired:
+            expect(False, f"{dpi} dpi: the program ends when its window closes")
+    finally:
+        if program.poll() is None:
+            program.kill()
+            program.wait()
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--exe", required=True)
@@ -47,56 +98,19 @@ def main():
     env = dict(os.environ, DISPLAY=f":{display}", WINEPREFIX=prefix, WINEDEBUG="-all", WINEARCH="win64")
     inside = ["ip", "netns", "exec", namespace]
 
-    xvfb = subprocess.Popen(["Xvfb", f":{display}", "-screen", "0", "1920x1080x24", "-nolisten", "tcp"],
+    xvfb = subprocess.Popen(["Xvfb", f":{display}", "-screen", "0", "2880x1620x24", "-nolisten", "tcp"],
                             stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     subprocess.run(["ip", "netns", "add", namespace], check=True)
-    program = None
     try:
         # Every Wine command gets the display: the first one starts Wine's desktop with it.
         subprocess.run(inside + ["wineboot", "--init"], env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         # Without a window manager an unmanaged window closes without Wine's two-second wait.
-        subprocess.run(inside + [loader, "reg", "add", r"HKCU\Software\Wine\X11 Driver", "/v", "Managed", "/d", "N",
-                                 "/f"], env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        program = subprocess.Popen(inside + [loader, args.exe, "--no-tap"], env=env)
-        window = None
-        deadline = time.time() + 60
-        while time.time() < deadline and not window:
-            found = subprocess.run(["xdotool", "search", "--name", "Tarvo Enterprise Client"], env=env,
-                                   capture_output=True, text=True).stdout.split()
-            window = found[0] if found else None
-            time.sleep(0.2)
-        expect(window is not None, "the window opens")
-        if not window:
-            return 1
-        time.sleep(4)  # first frames: sizing, then the fonts for the settled size
-        shot = os.path.join(args.work, "wine-window.png")
-        xwd = subprocess.run(["xwd", "-silent", "-root"], env=env, capture_output=True, check=True).stdout
-        subprocess.run(["convert", "xwd:-", shot], input=xwd, check=True)
-        geometry = subprocess.run(["xdotool", "getwindowgeometry", window], env=env, capture_output=True,
-                                  text=True).stdout
-        print(geometry.strip())
-        inner = subprocess.run(["xwininfo", "-id", window], env=env, capture_output=True, text=True).stdout
-        print(inner.strip())
-        sizes = dict(line.strip().split(": ", 1) for line in inner.splitlines() if line.strip().startswith(("Width", "Height")))
-        frame_w, frame_h = int(sizes.get("Width", 0)) - 780, int(sizes.get("Height", 0)) - 810
-        # The outer window is Wine's own frame around the 780 x 810 inner area (760 x 690 before sizing).
-        expect(0 <= frame_w < 20 and 0 <= frame_h < 40, "first-frame sizing to an inner 780 x 810")
-        histogram = subprocess.run(["convert", shot, "-format", "%c", "histogram:info:-"], capture_output=True,
-                                   text=True).stdout
-        expect("(11,17,32)" in histogram.replace(" ", ""), "the panel's fill (11, 17, 32) is drawn")
-        expect("(16,185,129)" in histogram.replace(" ", ""), "the power-on button's green (16, 185, 129) is drawn")
-
-        subprocess.run(["xdotool", "windowfocus", window], env=env)
-        subprocess.run(["xdotool", "key", "--window", window, "alt+F4"], env=env)
-        try:
-            program.wait(timeout=20)
-            expect(program.returncode == 0, f"the program ends with exit code 0 when its window closes")
-        except subprocess.TimeoutExpired:
-            expect(False, "the program ends when its window closes")
-        print(f"screenshot: {shot}")
+        wine_reg(inside, loader, env, r"HKCU\Software\Wine\X11 Driver", "Managed", "REG_SZ", "N")
+        for dpi in (96, 144):
+            wine_reg(inside, loader, env, r"HKCU\Control Panel\Desktop", "LogPixels", "REG_DWORD", str(dpi))
+            subprocess.run(inside + ["wineserver", "-k"], env=env, stderr=subprocess.DEVNULL)
+            open_and_close(args, inside, loader, env, dpi)
     finally:
-        if program and program.poll() is None:
-            program.kill()
         subprocess.run(inside + ["wineserver", "-k"], env=env, stderr=subprocess.DEVNULL)
         subprocess.run(["ip", "netns", "delete", namespace])
         xvfb.send_signal(signal.SIGTERM)
