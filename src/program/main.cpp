@@ -1,3 +1,6 @@
+#include <cstdio>
+#include <cstdlib>
+
 #include "main/start_up.h"
 #include "platform/command_line.h"
 #include "platform/window.h"
@@ -10,5 +13,9 @@ int main(int argc, char** argv) {
     (void)tarvo::platform::run_window(tarvo::ui::main_window_options(), [&](tarvo::platform::WindowContext& window) {
         return tarvo::ui::create_app(window, start.config);
     });
-    return 0;
+    // The worker and any power-on or power-off thread still run and use
+    // objects of static lifetime: end the process without destroying those
+    // under them.
+    std::fflush(nullptr);
+    std::_Exit(0);
 }
