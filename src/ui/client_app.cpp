@@ -90,7 +90,10 @@ public:
             last_size_ = size;
             last_resize_ = now;
         }
-        return app_->fonts.rebuild_if_needed(*ImGui::GetIO().Fonts, now - last_resize_ < 200ms);
+        // The user dragging the window's edge; the first-frame sizing is not
+        // waited for, so the start shows blurred text for a frame or two only.
+        const bool resizing = now - last_resize_ < 200ms && now - app_->started > 500ms;
+        return app_->fonts.rebuild_if_needed(*ImGui::GetIO().Fonts, resizing);
     }
 
     void update(platform::WindowContext& window) override { update_frame(*app_, window); }
