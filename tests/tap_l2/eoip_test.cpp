@@ -121,19 +121,23 @@ constexpr std::uint16_t kTunnel = 1000;
 
 // An IPv4 header of `ihl` words (protocol 47), then the given GRE bytes.
 Bytes ip_packet(const Bytes& gre, std::uint8_t ihl = 5) {
-    Bytes packet(std::size_t{ihl} * 4, 0);
+    const std::size_t header_length = std::size_t{ihl} * 4;
+    Bytes packet(header_length + gre.size(), 0);
     packet[0] = static_cast<std::uint8_t>(0x40 | ihl);
     packet[9] = 47;
-    packet.insert(packet.end(), gre.begin(), gre.end());
+    std::copy(gre.begin(), gre.end(), packet.begin() + static_cast<std::ptrdiff_t>(header_length));
     return packet;
 }
 
 Bytes eoip(const Bytes& payload, std::uint8_t flags = 0x20, Bytes tunnel = {0xE8, 0x03},
            Bytes protocol = {0x64, 0x00}, Bytes length = {}) {
     if (length.empty()) length = {0x00, static_cast<std::uint8_t>(payload.size())};
-    Bytes gre{flags, 0x01, protocol[0], protocol[1], length[0], length[1], tunnel[0], tunnel[1]};
-    if (flags & 0x20) gre.insert(gre.end(), {0, 0, 0, 9});
-    gre.insert(gre.end(), payload.begin(), payload.end());
+    const std::size_t header_length = (flags & 0x20) ? 12 : 8;
+    Bytes gre(header_length + payload.size(), 0);
+    const std::uint8_t header[12] = {flags, 0x01, protocol[0], protocol[1], length[0], length[1],
+                                     tunnel[0], tunnel[1], 0, 0, 0, 9};
+    std::copy_n(header, header_length, gre.begin());
+    std::copy(payload.begin(), payload.end(), gre.begin() + static_cast<std::ptrdiff_t>(header_length));
     return gre;
 }
 
