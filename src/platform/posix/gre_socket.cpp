@@ -8,10 +8,12 @@
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <sys/time.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
+#include <utility>
+
+#include "platform/posix/owned_fd.h"
 
 namespace tarvo::platform {
 
@@ -30,10 +32,7 @@ sockaddr_in socket_address(const Ipv4Address& address) {
 
 class PosixGreSocket final : public GreSocket {
 public:
-    explicit PosixGreSocket(int fd) : fd_(fd) {}
-    PosixGreSocket(const PosixGreSocket&) = delete;
-    PosixGreSocket& operator=(const PosixGreSocket&) = delete;
-    ~PosixGreSocket() override { ::close(fd_); }
+    explicit PosixGreSocket(OwnedFd fd) : owned_(std::move(fd)), fd_(owned_.get()) {}
 
     Status<OsError> set_receive_timeout(std::chrono::milliseconds timeout) override {
         timeval value{};
@@ -79,6 +78,7 @@ public:
     }
 
 private:
+    OwnedFd owned_;
     int fd_;
 };
 
@@ -89,7 +89,7 @@ void start_socket_library() {}
 Expected<std::unique_ptr<GreSocket>, OsError> open_gre_socket() {
     const int fd = ::socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, kGreProtocol);
     if (fd < 0) return unexpected(last_os_error());
-    auto socket = std::make_unique<PosixGreSocket>(fd);
+    auto socket = std::make_unique<PosixGreSocket>(OwnedFd(fd));
     const int dont_fragment_never = IP_PMTUDISC_DONT;
     if (::setsockopt(fd, IPPROTO_IP, IP_MTU_DISCOVER, &dont_fragment_never, sizeof dont_fragment_never) != 0) {
         return unexpected(last_os_error());
