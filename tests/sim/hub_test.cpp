@@ -1,0 +1,289 @@
+// The simulated hub's EoIP endpoint, run in its own namespace against
+// datagrams this test builds by hand from the wire format: it passes frames
+// between GRE and its TAP, answers an empty datagram with a bare header, and
+// counts what it sees.
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <array>
+#include <chrono>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "platform/gre_socket.h"
+#include "support/network_namespaces.h"
+#include "support/temp_folder.h"
+
+extern char** environ;
+
+namespace {
+
+using tarvo::Ipv4Address;
+using Bytes = std::vector<std::uint8_t>;
+
+const Ipv4Address kPeer{{192, 0, 2, 1}};
+const Ipv4Address kHub{{192, 0, 2, 2}};
+const Ipv4Address kStranger{{192, 0, 2, 3}};
+
+// The wire format, written out here on its own.
+Bytes eoip_datagram(const Bytes& frame, std::uint32_t sequence, std::uint8_t tunnel_low = 0xE8,
+                    std::uint8_t tunnel_high = 0x03) {
+    Bytes datagram{0x20, 0x01, 0x64, 0x00, static_cast<std::uint8_t>(frame.size() >> 8),
+                   static_cast<std::uint8_t>(frame.size()), tunnel_low, tunnel_high,
+                   static_cast<std::uint8_t>(sequence >> 24), static_cast<std::uint8_t>(sequence >> 16),
+                   static_cast<std::uint8_t>(sequence >> 8), static_cast<std::uint8_t>(sequence)};
+    datagram.resize(12 + frame.size());
+    std::copy(frame.begin(), frame.end(), datagram.begin() + 12);
+    return datagram;
+}
+
+// A broadcast ARP request from 198.51.100.77 for 198.51.100.2, the hub TAP's
+// address: the client's keepalive, which the hub's kernel answers.
+Bytes arp_keepalive() {
+    return {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x02, 0x00, 0x00, 0x00, 0x00, 0x01, 0x08, 0x06,
+            0x00, 0x01, 0x08, 0x00, 0x06, 0x04, 0x00, 0x01, 0x02, 0x00, 0x00, 0x00, 0x00, 0x01,
+            198,  51,   100,  77,   0,    0,    0,    0,    0,    0,    198,  51,   100,  2};
+}
+
+Bytes unicast_frame(std::size_t length) {
+    Bytes frame(length, 0x33);
+    frame[0] = 0x02;  // to nobody on the hub's side
+    frame[12] = 0x88;
+    frame[13] = 0xB5;  // a local experimental EtherType
+    return frame;
+}
+
+using Stats = std::map<std::string, std::string>;
+
+class HubProcess {
+public:
+    HubProcess(const std::string& netns, const std::vector<std::string>& hub_args, bool inside_namespace) {
+        std::vector<std::string> args;
+        if (inside_namespace) args = {"/usr/bin/env", "ip", "netns", "exec", netns, "env", "TARVO_NETNS=" + netns};
+        else args = {"/usr/bin/env", "-u", "TARVO_NETNS"};
+        args.push_back(TARVO_SIM_HUB);
+        args.insert(args.end(), hub_args.begin(), hub_args.end());
+        std::vector<char*> argv;
+        for (auto& arg : args) argv.push_back(arg.data());
+        argv.push_back(nullptr);
+        if (::posix_spawn(&pid_, argv[0], nullptr, nullptr, argv.data(), environ) != 0) pid_ = -1;
+    }
+    HubProcess(const HubProcess&) = delete;
+    HubProcess& operator=(const HubProcess&) = delete;
+    ~HubProcess() {
+        if (pid_ > 0) {
+            ::kill(pid_, SIGTERM);
+            wait();
+        }
+    }
+
+    bool started() const { return pid_ > 0; }
+    void signal(int number) const { ::kill(pid_, number); }
+    int wait() {
+        int status = 0;
+        ::waitpid(pid_, &status, 0);
+        pid_ = -1;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+
+private:
+    pid_t pid_ = -1;
+};
+
+Stats read_stats(const std::filesystem::path& path) {
+    Stats stats;
+    std::ifstream in(path);
+    for (std::string line; std::getline(in, line);) {
+        const auto equals = line.find('=');
+        if (equals != std::string::npos) stats[line.substr(0, equals)] = line.substr(equals + 1);
+    }
+    return stats;
+}
+
+// Waits (bounded by the test's own time-out) for a report newer than `after`.
+Stats wait_for_report(const std::filesystem::path& path, long after) {
+    while (true) {
+        Stats stats = read_stats(path);
+        if (!stats.empty() && std::stol(stats["reports"]) > after) return stats;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+}
+
+class SimHub : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (::geteuid() != 0) GTEST_SKIP() << "needs root to create network namespaces, a TAP and raw sockets";
+        namespaces_ = std::make_unique<tarvo::testing::VethNamespacePair>("tarvo-hub-", "192.0.2.1", "192.0.2.2");
+        if (!namespaces_->ready()) GTEST_SKIP() << "could not build the namespaces and their veth link";
+        const std::string hub_ns = namespaces_->b();
+        using tarvo::testing::run_command;
+        ASSERT_TRUE(run_command("ip -n " + hub_ns + " tuntap add mode tap name hubtap0"));
+        ASSERT_TRUE(run_command("ip netns exec " + hub_ns + " sysctl -qw net.ipv6.conf.hubtap0.disable_ipv6=1"));
+        ASSERT_TRUE(run_command("ip -n " + hub_ns + " addr add 198.51.100.2/24 dev hubtap0"));
+        ASSERT_TRUE(run_command("ip -n " + hub_ns + " link set hubtap0 up"));
+        ASSERT_TRUE(run_command("ip -n " + namespaces_->a() + " addr add 192.0.2.3/24 dev veth0"));
+
+        peer_ = open_socket(kPeer);
+        stranger_ = open_socket(kStranger);
+        ASSERT_TRUE(peer_ && stranger_);
+
+        hub_ = std::make_unique<HubProcess>(hub_ns,
+                                            std::vector<std::string>{"--tap", "hubtap0", "--tunnel-id", "1000",
+                                                                     "--peer", "192.0.2.1", "--local", "192.0.2.2",
+                                                                     "--stats", stats_path().string()},
+                                            true);
+        ASSERT_TRUE(hub_->started());
+        wait_for_report(stats_path(), 0);
+    }
+
+    std::unique_ptr<tarvo::platform::GreSocket> open_socket(const Ipv4Address& local) {
+        std::unique_ptr<tarvo::platform::GreSocket> result;
+        tarvo::testing::run_in_namespace(namespaces_->a(), [&] {
+            auto socket = tarvo::platform::open_gre_socket();
+            if (!socket || !(*socket)->set_receive_timeout(std::chrono::milliseconds(250)) || !(*socket)->bind(local)) {
+                return;
+            }
+            result = std::move(*socket);
+        });
+        return result;
+    }
+
+    std::filesystem::path stats_path() const { return folder_.path() / "hub-stats.txt"; }
+
+    void send(const Bytes& datagram, tarvo::platform::GreSocket* from = nullptr) {
+        ASSERT_TRUE((from ? from : peer_.get())->send_to(datagram, kHub).has_value());
+    }
+
+    // The GRE part of the next packet from the hub that `wanted` accepts.
+    template <class Wanted>
+    Bytes receive_from_hub(Wanted wanted) {
+        std::array<std::uint8_t, 2048> buffer{};
+        for (int attempt = 0; attempt < 40; ++attempt) {
+            const auto received = peer_->receive_from(buffer);
+            if (!received || received->source != kHub) continue;
+            const std::size_t ip_header = static_cast<std::size_t>(buffer[0] & 0x0F) * 4;
+            Bytes gre(buffer.begin() + static_cast<std::ptrdiff_t>(ip_header),
+                      buffer.begin() + static_cast<std::ptrdiff_t>(received->length));
+            if (wanted(gre)) return gre;
+        }
+        return {};
+    }
+
+    Bytes receive_answer() {
+        return receive_from_hub([](const Bytes& gre) { return gre.size() == 12; });
+    }
+
+    Stats report() {
+        const long before = std::stol(read_stats(stats_path())["reports"]);
+        hub_->signal(SIGUSR1);
+        return wait_for_report(stats_path(), before);
+    }
+
+    tarvo::testing::TempFolder folder_;
+    std::unique_ptr<tarvo::testing::VethNamespacePair> namespaces_;
+    std::unique_ptr<tarvo::platform::GreSocket> peer_;
+    std::unique_ptr<tarvo::platform::GreSocket> stranger_;
+    std::unique_ptr<HubProcess> hub_;
+};
+
+std::uint32_t sequence_of(const Bytes& gre) {
+    return std::uint32_t{gre[8]} << 24 | std::uint32_t{gre[9]} << 16 | std::uint32_t{gre[10]} << 8 | gre[11];
+}
+
+TEST_F(SimHub, CarriesTheKeepaliveToItsTapAndTheAnswerBackOverGre) {
+    send(eoip_datagram(arp_keepalive(), 1));
+
+    // The hub's kernel answers the ARP request through the TAP; the hub
+    // frames that reply itself.
+    const Bytes gre = receive_from_hub([](const Bytes& g) { return g.size() > 12 + 21 && g[12 + 12] == 0x08 && g[12 + 13] == 0x06 && g[12 + 21] == 2; });
+    ASSERT_FALSE(gre.empty()) << "no ARP reply came back from the hub";
+    const std::size_t frame_length = gre.size() - 12;
+    EXPECT_EQ(Bytes(gre.begin(), gre.begin() + 8),
+              (Bytes{0x20, 0x01, 0x64, 0x00, static_cast<std::uint8_t>(frame_length >> 8),
+                     static_cast<std::uint8_t>(frame_length), 0xE8, 0x03}));
+    EXPECT_GE(sequence_of(gre), 1u);
+    EXPECT_EQ(Bytes(gre.begin() + 12, gre.begin() + 18), (Bytes{0x02, 0, 0, 0, 0, 0x01}));  // to the asker
+    EXPECT_EQ(Bytes(gre.begin() + 12 + 28, gre.begin() + 12 + 32), (Bytes{198, 51, 100, 2}));
+
+    const Stats stats = report();
+    EXPECT_EQ(stats.at("frames_to_tap"), "1");
+    EXPECT_EQ(stats.at("bytes_to_tap"), "42");
+    EXPECT_EQ(stats.at("arp_keepalives"), "1");
+    EXPECT_EQ(stats.at("last_keepalive_sender"), "198.51.100.77");
+    EXPECT_EQ(stats.at("first_sequence"), "1");
+    EXPECT_EQ(stats.at("last_tunnel_id"), "1000");
+    EXPECT_EQ(stats.at("length_mismatches"), "0");
+    EXPECT_EQ(stats.at("tap_write_errors"), "0");
+    EXPECT_NE(stats.at("frames_from_tap"), "0");
+}
+
+TEST_F(SimHub, AnswersAnEmptyDatagramWithABareHeaderAndNothingReachesItsTap) {
+    send(eoip_datagram({}, 5));
+    const Bytes first = receive_answer();
+    send(eoip_datagram({}, 6));
+    const Bytes second = receive_answer();
+    ASSERT_EQ(first.size(), 12u);
+    ASSERT_EQ(second.size(), 12u);
+    EXPECT_EQ(Bytes(first.begin(), first.begin() + 8), (Bytes{0x20, 0x01, 0x64, 0x00, 0x00, 0x00, 0xE8, 0x03}));
+    EXPECT_EQ(sequence_of(second), sequence_of(first) + 1);
+
+    const Stats stats = report();
+    EXPECT_EQ(stats.at("empty_received"), "2");
+    EXPECT_EQ(stats.at("answers_sent"), "2");
+    EXPECT_EQ(stats.at("frames_to_tap"), "0");
+    EXPECT_EQ(stats.at("first_sequence"), "5");
+    EXPECT_EQ(stats.at("last_sequence"), "6");
+    EXPECT_EQ(stats.at("sequence_breaks"), "0");
+}
+
+TEST_F(SimHub, CountsWhatItDropsAndWhatLooksWrong) {
+    const Bytes frame = unicast_frame(60);
+    send(eoip_datagram(frame, 1, 0x03, 0xE8));  // tunnel id in network order: another tunnel
+    send(eoip_datagram(frame, 2), stranger_.get());
+    Bytes wrong_protocol = eoip_datagram(frame, 3);
+    wrong_protocol[2] = 0x08;
+    send(wrong_protocol);
+    Bytes wrong_length = eoip_datagram(frame, 4);
+    wrong_length[5] = 0;
+    send(wrong_length);
+    Bytes without_key = eoip_datagram(frame, 0);
+    without_key.erase(without_key.begin() + 8, without_key.begin() + 12);
+    without_key[0] = 0x00;
+    send(without_key);
+    send(eoip_datagram(frame, 9));  // after 4: a break in the sequence
+    send(eoip_datagram({}, 10));    // its answer says the hub has read all before it
+    ASSERT_EQ(receive_answer().size(), 12u);
+
+    const Stats stats = report();
+    EXPECT_EQ(stats.at("other_tunnel"), "1");
+    EXPECT_EQ(stats.at("foreign_source"), "1");
+    EXPECT_EQ(stats.at("not_eoip"), "1");
+    EXPECT_EQ(stats.at("length_mismatches"), "1");
+    EXPECT_EQ(stats.at("without_key"), "1");
+    EXPECT_EQ(stats.at("frames_to_tap"), "3");
+    EXPECT_EQ(stats.at("bytes_to_tap"), "180");
+    EXPECT_EQ(stats.at("first_sequence"), "4");
+    EXPECT_EQ(stats.at("last_sequence"), "10");
+    EXPECT_EQ(stats.at("sequence_breaks"), "1");
+}
+
+TEST(SimHubOutsideItsNamespace, RefusesToTouchTheNetwork) {
+    tarvo::testing::TempFolder folder;
+    const auto stats = folder.path() / "stats.txt";
+    HubProcess hub("", {"--tap", "hubtap9", "--tunnel-id", "1", "--peer", "192.0.2.1", "--stats", stats.string()},
+                   false);
+    ASSERT_TRUE(hub.started());
+    EXPECT_EQ(hub.wait(), 3);
+    EXPECT_FALSE(std::filesystem::exists(stats));
+}
+
+}  // namespace
