@@ -132,8 +132,8 @@ protected:
         ASSERT_TRUE(run_command("ip -n " + hub_ns + " link set hubtap0 up"));
         ASSERT_TRUE(run_command("ip -n " + namespaces_->a() + " addr add 192.0.2.3/24 dev veth0"));
 
-        peer_ = open_socket(kPeer);
-        stranger_ = open_socket(kStranger);
+        peer_ = tarvo::testing::open_gre_socket_in(namespaces_->a(), kPeer);
+        stranger_ = tarvo::testing::open_gre_socket_in(namespaces_->a(), kStranger);
         ASSERT_TRUE(peer_ && stranger_);
 
         hub_ = std::make_unique<HubProcess>(hub_ns,
@@ -143,18 +143,6 @@ protected:
                                             true);
         ASSERT_TRUE(hub_->started());
         wait_for_report(stats_path(), 0);
-    }
-
-    std::unique_ptr<tarvo::platform::GreSocket> open_socket(const Ipv4Address& local) {
-        std::unique_ptr<tarvo::platform::GreSocket> result;
-        tarvo::testing::run_in_namespace(namespaces_->a(), [&] {
-            auto socket = tarvo::platform::open_gre_socket();
-            if (!socket || !(*socket)->set_receive_timeout(std::chrono::milliseconds(250)) || !(*socket)->bind(local)) {
-                return;
-            }
-            result = std::move(*socket);
-        });
-        return result;
     }
 
     std::filesystem::path stats_path() const { return folder_.path() / "hub-stats.txt"; }
@@ -195,6 +183,13 @@ protected:
     std::unique_ptr<HubProcess> hub_;
 };
 
+void expect_counts(const Stats& stats, const std::vector<std::pair<std::string, std::string>>& expected) {
+    for (const auto& [name, value] : expected) {
+        ASSERT_TRUE(stats.count(name)) << name;
+        EXPECT_EQ(stats.at(name), value) << name;
+    }
+}
+
 std::uint32_t sequence_of(const Bytes& gre) {
     return std::uint32_t{gre[8]} << 24 | std::uint32_t{gre[9]} << 16 | std::uint32_t{gre[10]} << 8 | gre[11];
 }
@@ -215,14 +210,9 @@ TEST_F(SimHub, CarriesTheKeepaliveToItsTapAndTheAnswerBackOverGre) {
     EXPECT_EQ(Bytes(gre.begin() + 12 + 28, gre.begin() + 12 + 32), (Bytes{198, 51, 100, 2}));
 
     const Stats stats = report();
-    EXPECT_EQ(stats.at("frames_to_tap"), "1");
-    EXPECT_EQ(stats.at("bytes_to_tap"), "42");
-    EXPECT_EQ(stats.at("arp_keepalives"), "1");
-    EXPECT_EQ(stats.at("last_keepalive_sender"), "198.51.100.77");
-    EXPECT_EQ(stats.at("first_sequence"), "1");
-    EXPECT_EQ(stats.at("last_tunnel_id"), "1000");
-    EXPECT_EQ(stats.at("length_mismatches"), "0");
-    EXPECT_EQ(stats.at("tap_write_errors"), "0");
+    expect_counts(stats, {{"frames_to_tap", "1"}, {"bytes_to_tap", "42"}, {"arp_keepalives", "1"},
+                          {"last_keepalive_sender", "198.51.100.77"}, {"first_sequence", "1"},
+                          {"last_tunnel_id", "1000"}, {"length_mismatches", "0"}, {"tap_write_errors", "0"}});
     EXPECT_NE(stats.at("frames_from_tap"), "0");
 }
 
@@ -236,13 +226,8 @@ TEST_F(SimHub, AnswersAnEmptyDatagramWithABareHeaderAndNothingReachesItsTap) {
     EXPECT_EQ(Bytes(first.begin(), first.begin() + 8), (Bytes{0x20, 0x01, 0x64, 0x00, 0x00, 0x00, 0xE8, 0x03}));
     EXPECT_EQ(sequence_of(second), sequence_of(first) + 1);
 
-    const Stats stats = report();
-    EXPECT_EQ(stats.at("empty_received"), "2");
-    EXPECT_EQ(stats.at("answers_sent"), "2");
-    EXPECT_EQ(stats.at("frames_to_tap"), "0");
-    EXPECT_EQ(stats.at("first_sequence"), "5");
-    EXPECT_EQ(stats.at("last_sequence"), "6");
-    EXPECT_EQ(stats.at("sequence_breaks"), "0");
+    expect_counts(report(), {{"empty_received", "2"}, {"answers_sent", "2"}, {"frames_to_tap", "0"},
+                             {"first_sequence", "5"}, {"last_sequence", "6"}, {"sequence_breaks", "0"}});
 }
 
 TEST_F(SimHub, CountsWhatItDropsAndWhatLooksWrong) {
@@ -263,17 +248,10 @@ TEST_F(SimHub, CountsWhatItDropsAndWhatLooksWrong) {
     send(eoip_datagram({}, 10));    // its answer says the hub has read all before it
     ASSERT_EQ(receive_answer().size(), 12u);
 
-    const Stats stats = report();
-    EXPECT_EQ(stats.at("other_tunnel"), "1");
-    EXPECT_EQ(stats.at("foreign_source"), "1");
-    EXPECT_EQ(stats.at("not_eoip"), "1");
-    EXPECT_EQ(stats.at("length_mismatches"), "1");
-    EXPECT_EQ(stats.at("without_key"), "1");
-    EXPECT_EQ(stats.at("frames_to_tap"), "3");
-    EXPECT_EQ(stats.at("bytes_to_tap"), "180");
-    EXPECT_EQ(stats.at("first_sequence"), "4");
-    EXPECT_EQ(stats.at("last_sequence"), "10");
-    EXPECT_EQ(stats.at("sequence_breaks"), "1");
+    expect_counts(report(), {{"other_tunnel", "1"}, {"foreign_source", "1"}, {"not_eoip", "1"},
+                             {"length_mismatches", "1"}, {"without_key", "1"}, {"frames_to_tap", "3"},
+                             {"bytes_to_tap", "180"}, {"first_sequence", "4"}, {"last_sequence", "10"},
+                             {"sequence_breaks", "1"}});
 }
 
 TEST(SimHubOutsideItsNamespace, RefusesToTouchTheNetwork) {

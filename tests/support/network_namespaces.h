@@ -7,11 +7,15 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <chrono>
 #include <functional>
+#include <memory>
 #include <string>
 #include <thread>
 #include <utility>
 #include <vector>
+
+#include "platform/gre_socket.h"
 
 namespace tarvo::testing {
 
@@ -62,6 +66,20 @@ inline bool run_in_namespace(const std::string& name, const std::function<void()
         if (entered) work();
     }).join();
     return entered;
+}
+
+// A raw GRE socket of the namespace `name`, bound to `local`, with the
+// bridge's 250-ms receive time-out; null when any step fails.
+inline std::unique_ptr<platform::GreSocket> open_gre_socket_in(const std::string& name, const Ipv4Address& local) {
+    std::unique_ptr<platform::GreSocket> result;
+    run_in_namespace(name, [&] {
+        auto socket = platform::open_gre_socket();
+        if (!socket || !(*socket)->set_receive_timeout(std::chrono::milliseconds(250)) || !(*socket)->bind(local)) {
+            return;
+        }
+        result = std::move(*socket);
+    });
+    return result;
 }
 
 }  // namespace tarvo::testing

@@ -27,22 +27,9 @@ protected:
         if (::geteuid() != 0) GTEST_SKIP() << "needs root to create network namespaces and raw sockets";
         namespaces_ = std::make_unique<tarvo::testing::VethNamespacePair>("tarvo-gre-", "192.0.2.1", "192.0.2.2");
         if (!namespaces_->ready()) GTEST_SKIP() << "could not build the namespaces and their veth link";
-        socket_a_ = open_in(namespaces_->a(), kAddressA);
-        socket_b_ = open_in(namespaces_->b(), kAddressB);
+        socket_a_ = tarvo::testing::open_gre_socket_in(namespaces_->a(), kAddressA);
+        socket_b_ = tarvo::testing::open_gre_socket_in(namespaces_->b(), kAddressB);
         ASSERT_TRUE(socket_a_ && socket_b_);
-    }
-
-    std::unique_ptr<GreSocket> open_in(const std::string& name, const Ipv4Address& local) {
-        std::unique_ptr<GreSocket> result;
-        tarvo::testing::run_in_namespace(name, [&] {
-            auto socket = tarvo::platform::open_gre_socket();
-            ASSERT_TRUE(socket.has_value()) << tarvo::platform::describe(socket.error());
-            ASSERT_TRUE((*socket)->set_receive_timeout(std::chrono::milliseconds(250)).has_value());
-            const auto bound = (*socket)->bind(local);
-            ASSERT_TRUE(bound.has_value()) << tarvo::platform::describe(bound.error());
-            result = std::move(*socket);
-        });
-        return result;
     }
 
     std::unique_ptr<tarvo::testing::VethNamespacePair> namespaces_;
