@@ -28,6 +28,10 @@ struct SentGrePacket {
 
 class InProcessGreNetwork {
 public:
+    // Codes the double reports; only their kind matters to the bridge.
+    static constexpr int kTimedOutCode = 11;
+    static constexpr int kTooLongCode = 90;
+
     std::unique_ptr<platform::GreSocket> open() {
         auto endpoint = std::make_shared<Endpoint>();
         std::lock_guard lock(mutex_);
@@ -101,14 +105,14 @@ private:
             const auto ready = [&] { return !endpoint_->queue.empty(); };
             if (endpoint_->timeout.count() > 0) {
                 if (!network_.changed_.wait_for(lock, endpoint_->timeout, ready)) {
-                    return unexpected(platform::SocketFailure{11, true});
+                    return unexpected(platform::SocketFailure{kTimedOutCode, true});
                 }
             } else {
                 network_.changed_.wait(lock, ready);
             }
             auto [source, packet] = std::move(endpoint_->queue.front());
             endpoint_->queue.pop_front();
-            if (packet.size() > buffer.size()) return unexpected(platform::SocketFailure{90, false});
+            if (packet.size() > buffer.size()) return unexpected(platform::SocketFailure{kTooLongCode, false});
             std::copy(packet.begin(), packet.end(), buffer.begin());
             return platform::ReceivedPacket{packet.size(), source};
         }
