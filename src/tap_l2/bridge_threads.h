@@ -11,10 +11,34 @@
 #include <thread>
 
 #include "platform/gre_socket.h"
+#include "platform/tap_device.h"
 #include "tap_l2/eoip.h"
 #include "util/ipv4_address.h"
 
 namespace tarvo {
+
+using ByteCounter = std::atomic<std::uint64_t>;
+
+struct TapToGreContext {
+    std::shared_ptr<std::atomic<bool>> running;
+    std::shared_ptr<SequenceCounter> sequence;
+    std::shared_ptr<ByteCounter> tx_bytes;  // frame bytes read from the TAP and handed to the socket
+    platform::TapDevice* tap = nullptr;
+    platform::GreSocket* socket = nullptr;
+    Ipv4Address hub_addr;
+    std::uint16_t tunnel_id = 0;
+};
+
+struct GreToTapContext {
+    std::shared_ptr<std::atomic<bool>> running;
+    std::shared_ptr<ByteCounter> rx_bytes;  // payload bytes from the hub handed to the TAP
+    std::shared_ptr<SequenceCounter> sequence;
+    platform::TapDevice* tap = nullptr;
+    platform::GreSocket* socket = nullptr;
+    Ipv4Address hub_addr;
+    Ipv4Address hub_ipv4;  // the only source accepted
+    std::uint16_t tunnel_id = 0;
+};
 
 struct ArpKeepaliveContext {
     std::shared_ptr<std::atomic<bool>> running;
@@ -26,10 +50,26 @@ struct ArpKeepaliveContext {
     std::uint16_t tunnel_id = 0;
 };
 
+// Reads one frame at a time from the TAP (waiting in 250-ms slices) and sends
+// it to the hub behind an EoIP header; tx_bytes counts the frame whether or
+// not the send succeeded. A failed read pauses 10 ms. When the flag is
+// cleared during a read, the read is cancelled and its completion awaited
+// before the loop ends.
+void tap_to_gre_loop(TapToGreContext context);
+
+// Receives from the socket (its receive time-out bounds each wait), writes
+// each accepted frame to the TAP and counts it in rx_bytes whatever the
+// write's outcome, and answers an empty datagram with a bare header. A write
+// still pending after one 250-ms slice is cancelled and awaited, so the
+// receive buffer is never reused under a pending write.
+void gre_to_tap_loop(GreToTapContext context);
+
 // Sends the ARP keepalive at once and then every 4 s (40 steps of 100 ms, in
 // which a cleared flag ends the loop at once); send results are not examined.
 void arp_keepalive_loop(ArpKeepaliveContext context);
 
+void tap_to_gre_thread_entry(TapToGreContext context);
+void gre_to_tap_thread_entry(GreToTapContext context);
 void arp_keepalive_thread_entry(ArpKeepaliveContext context);
 
 // Starts a joinable thread running `entry` with `context`. A thread that
