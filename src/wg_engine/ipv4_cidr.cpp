@@ -1,6 +1,7 @@
 #include "wg_engine/ipv4_cidr.h"
 
 #include "text/unicode_text.h"
+#include "util/ipv4_address.h"
 
 namespace tarvo {
 
@@ -29,32 +30,18 @@ std::optional<unsigned> parse_u8(std::string_view text) {
 
 }  // namespace
 
-std::optional<std::array<std::uint8_t, 4>> parse_ipv4_address(std::string_view text) {
-    std::array<std::uint8_t, 4> octets{};
-    for (std::size_t i = 0; i < octets.size(); ++i) {
-        const std::size_t dot = i + 1 < octets.size() ? text.find('.') : text.size();
-        if (dot == std::string_view::npos) return std::nullopt;
-        const std::string_view part = text.substr(0, dot);
-        if (part.size() > 1 && part.front() == '0') return std::nullopt;  // no octal look-alikes
-        const auto value = parse_decimal(part, 3, 255);
-        if (!value) return std::nullopt;
-        octets[i] = static_cast<std::uint8_t>(*value);
-        text.remove_prefix(dot == text.size() ? dot : dot + 1);
-    }
-    return octets;
-}
-
 std::optional<Ipv4Cidr> parse_ipv4_cidr(std::string_view text) {
     text = unicode::trim_white_space(text);
     const std::size_t slash = text.find('/');
     const std::string_view address_part = text.substr(0, slash);
     const std::string_view prefix_part = slash == std::string_view::npos ? "32" : text.substr(slash + 1);
-    const auto address = parse_ipv4_address(unicode::trim_white_space(address_part));
+    const auto parsed = parse_dotted_ipv4(unicode::trim_white_space(address_part));
     const auto prefix = parse_u8(unicode::trim_white_space(prefix_part));
-    if (!address || !prefix) return std::nullopt;
+    if (!parsed || !prefix) return std::nullopt;
+    const auto& address = parsed->octets;
     const unsigned length = *prefix > 32 ? 32 : *prefix;
-    std::uint32_t bits = std::uint32_t{(*address)[0]} << 24 | std::uint32_t{(*address)[1]} << 16 |
-                         std::uint32_t{(*address)[2]} << 8 | std::uint32_t{(*address)[3]};
+    std::uint32_t bits = std::uint32_t{address[0]} << 24 | std::uint32_t{address[1]} << 16 |
+                         std::uint32_t{address[2]} << 8 | std::uint32_t{address[3]};
     bits &= length == 0 ? 0 : ~std::uint32_t{0} << (32 - length);
     Ipv4Cidr cidr;
     cidr.network = {static_cast<std::uint8_t>(bits >> 24), static_cast<std::uint8_t>(bits >> 16),

@@ -16,11 +16,8 @@ struct Ipv4Cidr {
     friend bool operator==(const Ipv4Cidr&, const Ipv4Cidr&) = default;
 };
 
-// Exactly four decimal octets 0-255 separated by dots ("0" but no other
-// leading zero, no sign, no blanks inside).
-std::optional<std::array<std::uint8_t, 4>> parse_ipv4_address(std::string_view text);
-
-// Surrounding blanks trimmed; the address before the first '/', the prefix
+// Surrounding blanks trimmed; the address (a strict dotted quad,
+// util/ipv4_address.h) before the first '/', the prefix
 // after it ("32" without a '/'): an unsigned 8-bit decimal with an optional
 // '+', above 32 counting as 32. The network keeps the first `prefix` bits.
 // Nothing for anything else, so an empty prefix after '/' gives nothing.
