@@ -48,7 +48,10 @@ AppState::AppState(ClientConfig initial_config)
 
 AppState::~AppState() {
     close_wg_engine(wg);
-    stop_l2_bridge(bridge, true);
+    // The exit teardown has already returned an idle adapter to idle; a
+    // second reset here would be cut off by the process's end.
+    const bool bridge_active = !bridge.threads.empty() || bridge.tap != nullptr;
+    stop_l2_bridge(bridge, bridge_active);
 }
 
 void push_log(AppState& state, std::string message, LogLevel level) {

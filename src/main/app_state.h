@@ -70,7 +70,7 @@ struct AppState {
     explicit AppState(ClientConfig initial_config);
     AppState(const AppState&) = delete;
     AppState& operator=(const AppState&) = delete;
-    // The engine is closed before the bridge is stopped (with reset).
+    // The engine is closed before the bridge is stopped (with reset when it runs).
     ~AppState();
 
     ClientConfig config;
