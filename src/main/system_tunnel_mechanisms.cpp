@@ -1,5 +1,7 @@
 #include "main/tunnel_context.h"
 
+#include "main/l2_bridge_start.h"
+
 #include <thread>
 
 namespace tarvo {
@@ -21,9 +23,9 @@ public:
     }
 
     void stop_bridge(L2Bridge& bridge, bool reset) override { stop_l2_bridge(bridge, reset); }
-    void start_bridge(SharedState& shared, const BootstrapResult&, const LinkInfo&, const std::string&) override {
-        auto state = shared.lock();
-        state->l2_running = false;
+    void start_bridge(SharedState& shared, const BootstrapResult& result, const LinkInfo& link,
+                      const std::string& hub_address) override {
+        start_l2_bridge(shared, result, link, hub_address);
     }
 
     CommandOutput run_hidden(std::string_view program, const std::vector<std::string>& args) override {
