@@ -20,6 +20,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/gre_socket.h"
+#include "support/hub_process.h"
 #include "support/network_namespaces.h"
 #include "support/temp_folder.h"
 
@@ -27,6 +28,7 @@ extern char** environ;
 
 namespace {
 
+using tarvo::testing::HubProcess;
 using tarvo::Ipv4Address;
 using Bytes = std::vector<std::uint8_t>;
 
@@ -64,40 +66,6 @@ Bytes unicast_frame(std::size_t length) {
 
 using Stats = std::map<std::string, std::string>;
 
-class HubProcess {
-public:
-    HubProcess(const std::string& netns, const std::vector<std::string>& hub_args, bool inside_namespace) {
-        std::vector<std::string> args;
-        if (inside_namespace) args = {"/usr/bin/env", "ip", "netns", "exec", netns, "env", "TARVO_NETNS=" + netns};
-        else args = {"/usr/bin/env", "-u", "TARVO_NETNS"};
-        args.push_back(TARVO_SIM_HUB);
-        args.insert(args.end(), hub_args.begin(), hub_args.end());
-        std::vector<char*> argv;
-        for (auto& arg : args) argv.push_back(arg.data());
-        argv.push_back(nullptr);
-        if (::posix_spawn(&pid_, argv[0], nullptr, nullptr, argv.data(), environ) != 0) pid_ = -1;
-    }
-    HubProcess(const HubProcess&) = delete;
-    HubProcess& operator=(const HubProcess&) = delete;
-    ~HubProcess() {
-        if (pid_ > 0) {
-            ::kill(pid_, SIGTERM);
-            wait();
-        }
-    }
-
-    bool started() const { return pid_ > 0; }
-    void signal(int number) const { ::kill(pid_, number); }
-    int wait() {
-        int status = 0;
-        ::waitpid(pid_, &status, 0);
-        pid_ = -1;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    }
-
-private:
-    pid_t pid_ = -1;
-};
 
 Stats read_stats(const std::filesystem::path& path) {
     Stats stats;

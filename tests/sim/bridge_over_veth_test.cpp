@@ -1,0 +1,97 @@
+// The client's bridge against the simulated hub across a veth link between
+// two namespaces: the client's TAP and the hub's TAP share a subnet, so a
+// ping crosses L2 over GRE; once the bridge is stopped it no longer does.
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include "platform/posix/adapter_registry.h"
+#include "platform/posix/registry_files.h"
+#include "platform/registry.h"
+#include "support/host_root.h"
+#include "support/hub_process.h"
+#include "support/network_namespaces.h"
+#include "support/temp_folder.h"
+#include "tap_l2/l2_bridge.h"
+
+namespace {
+
+using tarvo::testing::run_command;
+
+const std::string kGuid = "{7B2C0D1E-4F5A-4B6C-8D7E-9F0A1B2C3D4E}";
+const std::string kClientTap = "tarvotap7";
+
+// The real device and socket, opened inside the client's namespace; no
+// Windows tools: the test gives the client's TAP its address itself.
+class ClientNamespaceSystem final : public tarvo::BridgeStartSystem {
+public:
+    explicit ClientNamespaceSystem(std::string netns) : netns_(std::move(netns)) {}
+
+    void wait_until_no_reset_runs() override {}
+    tarvo::CommandOutput run_hidden(std::string_view, const std::vector<std::string>&) override { return {0, ""}; }
+    tarvo::Expected<std::string, std::string> ensure_tap_driver() override { return kGuid; }
+    tarvo::Expected<std::unique_ptr<tarvo::platform::TapDevice>, tarvo::platform::TapError> open_tap_device(
+        std::string_view guid) override {
+        tarvo::Expected<std::unique_ptr<tarvo::platform::TapDevice>, tarvo::platform::TapError> device =
+            tarvo::unexpected(tarvo::platform::TapError{2});
+        tarvo::testing::run_in_namespace(netns_, [&] { device = tarvo::platform::open_tap_device(guid); });
+        return device;
+    }
+    void start_socket_library() override {}
+    tarvo::Expected<std::unique_ptr<tarvo::platform::GreSocket>, tarvo::platform::OsError> open_gre_socket() override {
+        tarvo::Expected<std::unique_ptr<tarvo::platform::GreSocket>, tarvo::platform::OsError> socket =
+            tarvo::unexpected(tarvo::platform::OsError{1, "namespace not entered"});
+        tarvo::testing::run_in_namespace(netns_, [&] { socket = tarvo::platform::open_gre_socket(); });
+        return socket;
+    }
+    void pause_after_failed_bind() override { std::this_thread::sleep_for(std::chrono::milliseconds(250)); }
+
+private:
+    std::string netns_;
+};
+
+bool ping_hub_tap(const std::string& netns) {
+    return run_command("ip netns exec " + netns + " ping -c 2 -W 2 198.51.100.2");
+}
+
+TEST(BridgeOverVeth, PingCrossesL2ToTheHubUntilTheBridgeStops) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root to create network namespaces, TAPs and raw sockets";
+    tarvo::testing::VethNamespacePair namespaces("tarvo-l2-", "192.0.2.1", "192.0.2.2");
+    if (!namespaces.ready()) GTEST_SKIP() << "could not build the namespaces and their veth link";
+    const std::string client = namespaces.a();
+    const std::string hub = namespaces.b();
+    for (const auto& [netns, tap, address] :
+         {std::tuple{client, kClientTap, "198.51.100.77/24"}, std::tuple{hub, std::string("hubtap0"), "198.51.100.2/24"}}) {
+        ASSERT_TRUE(run_command("ip -n " + netns + " tuntap add mode tap name " + tap));
+        ASSERT_TRUE(run_command("ip netns exec " + netns + " sysctl -qw net.ipv6.conf." + tap + ".disable_ipv6=1"));
+        ASSERT_TRUE(run_command("ip -n " + netns + " addr add " + std::string(address) + " dev " + tap));
+        ASSERT_TRUE(run_command("ip -n " + netns + " link set " + tap + " up"));
+    }
+    tarvo::testing::ScopedHostRoot root;
+    const std::string key = std::string(tarvo::platform::kNetworkAdapterClassKey) + "\\0000";
+    ASSERT_TRUE(tarvo::platform::write_registry_value(key, "NetCfgInstanceId", kGuid).has_value());
+    ASSERT_TRUE(tarvo::platform::write_registry_value(key, tarvo::platform::kLinuxInterfaceValue, kClientTap).has_value());
+
+    tarvo::testing::TempFolder folder;
+    tarvo::testing::HubProcess hub_process(hub,
+                                           {"--tap", "hubtap0", "--tunnel-id", "1000", "--peer", "192.0.2.1",
+                                            "--local", "192.0.2.2", "--stats", (folder.path() / "stats").string()},
+                                           true);
+    ASSERT_TRUE(hub_process.started());
+
+    tarvo::L2Bridge bridge;
+    ClientNamespaceSystem system(client);
+    const auto started = tarvo::launch_l2_bridge(bridge, {1000, "192.0.2.2", "", "192.0.2.1/24"}, system);
+    ASSERT_TRUE(started) << started.error();
+
+    EXPECT_TRUE(ping_hub_tap(client));
+    EXPECT_GT(bridge.tx_bytes->load(), 0u);
+    EXPECT_GT(bridge.rx_bytes->load(), 0u);
+
+    tarvo::stop_l2_bridge(bridge, false);
+    EXPECT_TRUE(bridge.threads.empty());
+    EXPECT_FALSE(run_command("ip netns exec " + client + " ip neigh flush dev " + kClientTap + " && ip netns exec " +
+                             client + " ping -c 1 -W 1 198.51.100.2"));
+}
+
+}  // namespace
