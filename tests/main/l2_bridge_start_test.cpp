@@ -5,6 +5,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "support/recording_bridge_start.h"
 
 namespace {
@@ -21,6 +23,12 @@ std::vector<Logged> log_of(const tarvo::AppState& state) {
     std::vector<Logged> lines;
     for (const auto& entry : state.log) lines.push_back({entry.text, entry.level});
     return lines;
+}
+
+// l2_running, then the bridge card's online, standby and text.
+using Published = std::tuple<bool, bool, bool, std::string>;
+Published published(const tarvo::AppState& state) {
+    return {state.l2_running, state.bridge_card.online, state.bridge_card.standby, state.bridge_card.text};
 }
 
 class L2BridgeStartPublishing : public ::testing::Test {
@@ -49,10 +57,7 @@ TEST_F(L2BridgeStartPublishing, ASuccessTurnsTheCardOnlineWithTheTapAddress) {
     tarvo::start_l2_bridge(shared, result, link, "10.200.0.1", system);
 
     auto state = shared.lock();
-    EXPECT_TRUE(state->l2_running);
-    EXPECT_TRUE(state->bridge_card.online);
-    EXPECT_FALSE(state->bridge_card.standby);
-    EXPECT_EQ(state->bridge_card.text, "EoIP 192.168.5.0/24");
+    EXPECT_EQ(published(*state), (Published{true, true, false, "EoIP 192.168.5.0/24"}));
     EXPECT_THAT(log_of(*state),
                 ::testing::ElementsAre(
                     Logged{"Aktywacja natywnego mostka L2 (EoIP C++): Link #6, Tunnel ID 4464, TAP IP 192.168.5.0/24 "
@@ -72,10 +77,7 @@ TEST_F(L2BridgeStartPublishing, AFailurePutsTheCardOnStandbyWithTheStepsText) {
     tarvo::start_l2_bridge(shared, result, link, "10.200.0.1", system);
 
     auto state = shared.lock();
-    EXPECT_FALSE(state->l2_running);
-    EXPECT_FALSE(state->bridge_card.online);
-    EXPECT_TRUE(state->bridge_card.standby);
-    EXPECT_EQ(state->bridge_card.text, "Błąd TAP L2");
+    EXPECT_EQ(published(*state), (Published{false, false, true, "Błąd TAP L2"}));
     ASSERT_EQ(state->log.size(), 2u);
     EXPECT_THAT(state->log[0].text, ::testing::EndsWith("-> Hub 10.200.0.9"));
     EXPECT_EQ(log_of(*state)[1],
