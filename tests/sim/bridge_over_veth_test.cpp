@@ -10,6 +10,7 @@
 #include "platform/registry.h"
 #include "support/host_root.h"
 #include "support/hub_process.h"
+#include "support/namespace_bridge_start.h"
 #include "support/network_namespaces.h"
 #include "support/temp_folder.h"
 #include "tap_l2/l2_bridge.h"
@@ -21,34 +22,6 @@ using tarvo::testing::run_command;
 const std::string kGuid = "{7B2C0D1E-4F5A-4B6C-8D7E-9F0A1B2C3D4E}";
 const std::string kClientTap = "tarvotap7";
 
-// The real device and socket, opened inside the client's namespace; no
-// Windows tools: the test gives the client's TAP its address itself.
-class ClientNamespaceSystem final : public tarvo::BridgeStartSystem {
-public:
-    explicit ClientNamespaceSystem(std::string netns) : netns_(std::move(netns)) {}
-
-    void wait_until_no_reset_runs() override {}
-    tarvo::CommandOutput run_hidden(std::string_view, const std::vector<std::string>&) override { return {0, ""}; }
-    tarvo::Expected<std::string, std::string> ensure_tap_driver() override { return kGuid; }
-    tarvo::Expected<std::unique_ptr<tarvo::platform::TapDevice>, tarvo::platform::TapError> open_tap_device(
-        std::string_view guid) override {
-        tarvo::Expected<std::unique_ptr<tarvo::platform::TapDevice>, tarvo::platform::TapError> device =
-            tarvo::unexpected(tarvo::platform::TapError{2});
-        tarvo::testing::run_in_namespace(netns_, [&] { device = tarvo::platform::open_tap_device(guid); });
-        return device;
-    }
-    void start_socket_library() override {}
-    tarvo::Expected<std::unique_ptr<tarvo::platform::GreSocket>, tarvo::platform::OsError> open_gre_socket() override {
-        tarvo::Expected<std::unique_ptr<tarvo::platform::GreSocket>, tarvo::platform::OsError> socket =
-            tarvo::unexpected(tarvo::platform::OsError{1, "namespace not entered"});
-        tarvo::testing::run_in_namespace(netns_, [&] { socket = tarvo::platform::open_gre_socket(); });
-        return socket;
-    }
-    void pause_after_failed_bind() override { std::this_thread::sleep_for(std::chrono::milliseconds(250)); }
-
-private:
-    std::string netns_;
-};
 
 bool ping_hub_tap(const std::string& netns) {
     return run_command("ip netns exec " + netns + " ping -c 2 -W 2 198.51.100.2");
@@ -80,7 +53,7 @@ TEST(BridgeOverVeth, PingCrossesL2ToTheHubUntilTheBridgeStops) {
     ASSERT_TRUE(hub_process.started());
 
     tarvo::L2Bridge bridge;
-    ClientNamespaceSystem system(client);
+    tarvo::testing::NamespaceBridgeStart system(client, kGuid);
     const auto started = tarvo::launch_l2_bridge(bridge, {1000, "192.0.2.2", "", "192.0.2.1/24"}, system);
     ASSERT_TRUE(started) << started.error();
 
