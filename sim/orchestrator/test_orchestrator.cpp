@@ -93,6 +93,7 @@ struct TestOrchestrator::Impl {
     bool stopping = false;
     Scenario scenario;
     std::vector<RecordedRequest> requests;
+    std::function<void(const RecordedRequest&)> observer;
 
     ~Impl() {
         std::error_code ignored;
@@ -125,8 +126,13 @@ struct TestOrchestrator::Impl {
             if (key == "REMOTE_ADDR" || key == "REMOTE_PORT" || key == "LOCAL_ADDR" || key == "LOCAL_PORT") continue;
             recorded.headers.emplace_back(key, value);
         }
-        std::lock_guard lock(mutex);
-        requests.push_back(std::move(recorded));
+        std::function<void(const RecordedRequest&)> tell;
+        {
+            std::lock_guard lock(mutex);
+            requests.push_back(recorded);
+            tell = observer;
+        }
+        if (tell) tell(recorded);
     }
 
     void handle(const httplib::Request& request, httplib::Response& response) {
@@ -243,6 +249,11 @@ void TestOrchestrator::set_scenario(Scenario scenario) {
 std::vector<RecordedRequest> TestOrchestrator::requests() const {
     std::lock_guard lock(impl_->mutex);
     return impl_->requests;
+}
+
+void TestOrchestrator::on_request(std::function<void(const RecordedRequest&)> observer) {
+    std::lock_guard lock(impl_->mutex);
+    impl_->observer = std::move(observer);
 }
 
 void TestOrchestrator::clear_requests() {

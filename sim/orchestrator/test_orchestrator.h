@@ -5,6 +5,7 @@
 #pragma once
 
 #include <chrono>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -68,6 +69,8 @@ public:
     void set_scenario(Scenario scenario);
     std::vector<RecordedRequest> requests() const;
     void clear_requests();
+    // Called on a server thread with each request once it is recorded.
+    void on_request(std::function<void(const RecordedRequest&)> observer);
 
     struct Impl;
 
