@@ -5,6 +5,7 @@
 
 #include "orchestrator/access_code.h"
 #include "orchestrator/endpoint.h"
+#include "platform/log_mirror.h"
 
 namespace tarvo {
 
@@ -54,8 +55,16 @@ AppState::~AppState() {
     stop_l2_bridge(bridge, bridge_active);
 }
 
+std::string log_line_text(const LogEntry& entry) {
+    static constexpr std::string_view names[] = {"plain", "neutral", "progress", "success", "warning", "error"};
+    const auto index = static_cast<std::size_t>(entry.level);
+    const std::string_view name = index < std::size(names) ? names[index] : "?";
+    return entry.time + " [" + std::string(name) + "] " + entry.text;
+}
+
 void push_log(AppState& state, std::string message, LogLevel level) {
     state.log.push_back(LogEntry{local_time_text(), std::move(message), level});
+    if (platform::log_mirror_enabled()) platform::mirror_log_line(log_line_text(state.log.back()));
     if (state.log.size() > kLogLimit)
         state.log.erase(state.log.begin(), state.log.begin() + static_cast<std::ptrdiff_t>(kLogTrimBlock));
 }

@@ -62,6 +62,10 @@ struct LogEntry {
     LogLevel level = LogLevel::neutral;
 };
 
+// "HH:MM:SS [level] text", the level by its name ("progress", "error"...):
+// the developer's copy of a log row (platform/log_mirror.h).
+std::string log_line_text(const LogEntry& entry);
+
 inline constexpr std::size_t kLogLimit = 500;
 inline constexpr std::size_t kLogTrimBlock = 100;
 

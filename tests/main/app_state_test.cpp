@@ -139,6 +139,17 @@ TEST(LogLevelColor, FollowsThePalette) {
     EXPECT_EQ(log_level_color(LogLevel::error), (Color{239, 68, 68, 255}));
 }
 
+TEST(LogLineText, GivesTimeLevelNameAndTextAsReceived) {
+    const struct {
+        LogLevel level;
+        std::string line;
+    } cases[] = {{LogLevel::plain, "09:05:01 [plain] a;b\"c"},       {LogLevel::neutral, "09:05:01 [neutral] a;b\"c"},
+                 {LogLevel::progress, "09:05:01 [progress] a;b\"c"}, {LogLevel::success, "09:05:01 [success] a;b\"c"},
+                 {LogLevel::warning, "09:05:01 [warning] a;b\"c"},   {LogLevel::error, "09:05:01 [error] a;b\"c"}};
+    for (const auto& c : cases) EXPECT_EQ(log_line_text({"09:05:01", "a;b\"c", c.level}), c.line);
+    EXPECT_EQ(log_line_text({"23:59:59", "Błąd — żółć", LogLevel::error}), "23:59:59 [error] Błąd — żółć");
+}
+
 TEST(SharedState, PushesFromSeveralThreadsAllArrive) {
     auto shared = create_shared_state({});
     std::vector<std::thread> threads;
