@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # The simulated SD-WAN's network, sourced by sim/launch/run-sim (bash, root).
 # Everything lives in three namespaces made here; nothing touches the
 # machine's own interfaces or routes. Names are fixed, so a run after a killed
@@ -49,19 +50,19 @@ sim_ns_exists() { [ -e "/run/netns/$1" ]; }
 
 # Ends every process inside the namespace, then the namespace itself.
 sim_remove_ns() {
-  local ns="$1" pids i
+  local ns="$1" pids _
   sim_ns_exists "$ns" || return 0
   pids="$(ip netns pids "$ns" 2>/dev/null || true)"
   if [ -n "$pids" ]; then
     # shellcheck disable=SC2086
     kill -TERM $pids 2>/dev/null || true
-    for i in $(seq 50); do
+    for _ in $(seq 50); do
       pids="$(ip netns pids "$ns" 2>/dev/null || true)"
       [ -z "$pids" ] && break
       sleep 0.1
     done
     # shellcheck disable=SC2086
-    [ -n "$pids" ] && kill -KILL $pids 2>/dev/null || true
+    if [ -n "$pids" ]; then kill -KILL $pids 2>/dev/null || true; fi
   fi
   ip netns delete "$ns" 2>/dev/null || true
 }
@@ -91,8 +92,8 @@ sim_clean() {
 }
 
 sim_wait_for_socket() {
-  local i
-  for i in $(seq 500); do
+  local _
+  for _ in $(seq 500); do
     [ -S "/run/wireguard/$1.sock" ] && return 0
     sleep 0.01
   done
@@ -144,31 +145,35 @@ sim_make_network() {
 
 # The hub's EoIP endpoint on its TAP, when this build has one. True when it runs.
 sim_start_hub_endpoint() {
-  local program="$1" stats="$2" i
+  local program="$1" stats="$2" _
   [ -x "$program" ] || return 1
   TARVO_NETNS="$SIM_NS_HUB" sim_spawn ip netns exec "$SIM_NS_HUB" "$program" --tap tsim-htap \
     --tunnel-id "$SIM_EOIP_TUNNEL_ID" --peer "$SIM_CLIENT_TUNNEL_IP" --local "$SIM_HUB_TUNNEL_IP" --stats "$stats"
   sim_remember pid "$!:$program"
-  for i in $(seq 200); do
+  for _ in $(seq 200); do
     [ -s "$stats" ] && return 0
     sleep 0.01
   done
   return 1
 }
 
-# The test orchestrator in the client namespace on port 443 for `host`,
-# which the namespace's hosts file resolves to its loopback. Copies its CA to
-# "$folder/ca.pem".
-sim_start_orchestrator() {
-  local program="$1" scenario="$2" host="$3" folder="$4" i
+# The client namespace's hosts file: the orchestrator's name is its loopback.
+sim_resolve_orchestrator() {
   mkdir -p "/etc/netns/$SIM_NS_CLIENT"
-  printf '127.0.0.1 localhost\n127.0.0.1 %s\n' "$host" >"/etc/netns/$SIM_NS_CLIENT/hosts"
+  printf '127.0.0.1 localhost\n127.0.0.1 %s\n' "$1" >"/etc/netns/$SIM_NS_CLIENT/hosts"
+}
+
+# The test orchestrator in the client namespace on port 443 for `host`.
+# Copies its CA to "$folder/ca.pem".
+sim_start_orchestrator() {
+  local program="$1" scenario="$2" host="$3" folder="$4" _
+  sim_resolve_orchestrator "$host"
   : >"$folder/requests.log"
   sim_spawn ip netns exec "$SIM_NS_CLIENT" "$program" --host "$host" --port 443 --scenario "$scenario" \
     --define "CLIENT_PRIVATE_KEY=$SIM_CLIENT_PRIVATE" --define "HUB_PUBLIC_KEY=$SIM_HUB_PUBLIC" \
     --define "HUB_ENDPOINT=$SIM_HUB_ENDPOINT" --request-log "$folder/requests.log" >"$folder/orchestrator.out" 2>&1
   sim_remember pid "$!:$program"
-  for i in $(seq 500); do
+  for _ in $(seq 500); do
     if grep -q '^ca_bundle=' "$folder/orchestrator.out" 2>/dev/null; then
       cp "$(sed -n 's/^ca_bundle=//p' "$folder/orchestrator.out")" "$folder/ca.pem"
       return 0

@@ -10,6 +10,8 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
+#include <optional>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -54,7 +56,7 @@ public:
     static std::optional<std::string> unavailable(bool window) {
         if (::geteuid() != 0) return "needs root to create network namespaces";
         std::vector<std::string> tools{"ip", "wireguard-go", "wg", "ping", "setsid", "flock"};
-        if (window) tools.insert(tools.end(), {"Xvfb", "import", "convert"});
+        if (window) tools.insert(tools.end(), {"Xvfb", "import", "convert", "xdotool"});
         for (const std::string& tool : tools)
             if (!run_quietly("command -v " + tool)) return tool + " is not installed";
         return std::nullopt;
@@ -162,6 +164,26 @@ long pixels_of(const std::filesystem::path& png, const std::string& rgb) {
     return 0;
 }
 
+// The centre of the pixels of exactly this colour, or nothing.
+std::optional<std::pair<int, int>> centre_of(const std::filesystem::path& png, const std::string& rgb) {
+    // "shot.png PNG 337x47 1280x900+649+274 ..."
+    std::istringstream words(output_of("convert " + png.string() + " -fill black +opaque \"rgb(" + rgb +
+                                       ")\" -trim info:-"));
+    std::string name, kind, size, page;
+    int w = 0, h = 0, x = 0, y = 0;
+    if (!(words >> name >> kind >> size >> page) || std::sscanf(size.c_str(), "%dx%d", &w, &h) != 2 ||
+        std::sscanf(page.c_str(), "%*dx%*d+%d+%d", &x, &y) != 2 || w < 10 || h < 10)
+        return std::nullopt;
+    return std::pair{x + w / 2, y + h / 2};
+}
+
+// The launcher's Xvfb display, ":N".
+std::string display_of(const std::string& launcher_out) {
+    const std::size_t at = launcher_out.find("no display: Xvfb ");
+    if (at == std::string::npos) return {};
+    return launcher_out.substr(at + 17, launcher_out.find(',', at) - at - 17);
+}
+
 class SimRunTest : public ::testing::Test {
 protected:
     void start(bool window, const std::string& scenario) {
@@ -178,7 +200,7 @@ protected:
     std::unique_ptr<SimRun> run;
 };
 
-TEST_F(SimRunTest, TheDefaultScenarioConnectsByItselfShowsItAndStopsWhenThePhaseSaysPaused) {
+TEST_F(SimRunTest, TheDefaultScenarioConnectsByItselfStopsWhenPausedAndPowersOffOnAClick) {
     start(true, "l3-l2");
     if (IsSkipped()) return;
     // The worker's auto-connect sync, then the power-on's report of the running tunnel.
@@ -197,12 +219,24 @@ TEST_F(SimRunTest, TheDefaultScenarioConnectsByItselfShowsItAndStopsWhenThePhase
     std::this_thread::sleep_for(500ms);  // written whole
     EXPECT_GT(pixels_of(shot, "153,27,27"), 5000) << shot;
     EXPECT_GT(pixels_of(shot, "16,185,129"), 5000) << shot;
+    const auto power_off_button = centre_of(shot, "153,27,27");
+    ASSERT_TRUE(power_off_button) << shot;
 
     // After 20 s the project is paused: the worker stops the tunnel.
     EXPECT_TRUE(eventually([&] { return contains(run->client_log(), "brak zgody na tunel (Projekt wstrzymany"); }, 30s))
         << run->client_log();
     EXPECT_TRUE(eventually([&] { return !has_tunnel_interface(); }, 10s));
     EXPECT_FALSE(pings("10.200.0.1"));
+
+    // The power stays on until "btn_power_off" is clicked in the real window.
+    EXPECT_TRUE(run_quietly("DISPLAY=" + display_of(run->launcher()) + " xdotool mousemove " +
+                            std::to_string(power_off_button->first) + " " + std::to_string(power_off_button->second) +
+                            " sleep 0.2 click 1"));
+    EXPECT_TRUE(eventually([&] { return contains(run->client_log(), "Tunel SD-WAN został wyłączony"); }, 10s))
+        << run->client_log();
+    EXPECT_TRUE(eventually([&] { return contains(run->requests(), "power_on=0&"); }, 10s)) << run->requests();
+    EXPECT_FALSE(has_tunnel_interface());
+    EXPECT_TRUE(testing::processes_in(kClientNs, "wireguard-go", "tarvo-client").empty());
     stop_and_expect_nothing_left();
 }
 
