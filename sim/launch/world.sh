@@ -107,9 +107,13 @@ sim_make_network() {
   ip netns add "$SIM_NS_CLIENT"
   ip netns add "$SIM_NS_HUB"
   ip netns add "$SIM_NS_LAN"
-  $c link set lo up
-  $h link set lo up
-  $l link set lo up
+  local ns
+  for ns in "$SIM_NS_CLIENT" "$SIM_NS_HUB" "$SIM_NS_LAN"; do
+    ip -n "$ns" link set lo up
+    # No IPv6 chatter (router and neighbour solicitations) on the links, so
+    # what crosses the tunnel and the bridge is what the client and the pings send.
+    ip netns exec "$ns" sysctl -qw net.ipv6.conf.all.disable_ipv6=1 net.ipv6.conf.default.disable_ipv6=1
+  done
   $c link add tsim-c0 type veth peer name tsim-h0 netns "$SIM_NS_HUB"
   $c addr add 192.0.2.1/24 dev tsim-c0
   $h addr add 192.0.2.2/24 dev tsim-h0
@@ -123,7 +127,8 @@ sim_make_network() {
   SIM_HUB_PUBLIC="$(wg pubkey <<<"$hub_private")"
   (umask 077 && printf '%s\n' "$hub_private" >"$folder/hub.key")
 
-  WG_PROCESS_FOREGROUND=1 LOG_LEVEL=error sim_spawn ip netns exec "$SIM_NS_HUB" wireguard-go "$SIM_HUB_WG"
+  WG_PROCESS_FOREGROUND=1 LOG_LEVEL=error sim_spawn ip netns exec "$SIM_NS_HUB" wireguard-go "$SIM_HUB_WG" \
+    >"$folder/hub-wireguard.log" 2>&1
   sim_remember pid "$!:wireguard-go"
   sim_wait_for_socket "$SIM_HUB_WG" || { echo "the hub's wireguard-go did not start" >&2; return 1; }
   ip netns exec "$SIM_NS_HUB" wg set "$SIM_HUB_WG" private-key "$folder/hub.key" listen-port 51820 \
@@ -148,7 +153,8 @@ sim_start_hub_endpoint() {
   local program="$1" stats="$2" _
   [ -x "$program" ] || return 1
   TARVO_NETNS="$SIM_NS_HUB" sim_spawn ip netns exec "$SIM_NS_HUB" "$program" --tap tsim-htap \
-    --tunnel-id "$SIM_EOIP_TUNNEL_ID" --peer "$SIM_CLIENT_TUNNEL_IP" --local "$SIM_HUB_TUNNEL_IP" --stats "$stats"
+    --tunnel-id "$SIM_EOIP_TUNNEL_ID" --peer "$SIM_CLIENT_TUNNEL_IP" --local "$SIM_HUB_TUNNEL_IP" --stats "$stats" \
+    >"$stats.log" 2>&1
   sim_remember pid "$!:$program"
   for _ in $(seq 200); do
     [ -s "$stats" ] && return 0
