@@ -240,6 +240,21 @@ TEST_F(SimRunTest, TheDefaultScenarioConnectsByItselfStopsWhenPausedAndPowersOff
     stop_and_expect_nothing_left();
 }
 
+TEST_F(SimRunTest, ANewLinkInTheAnswerReloadsTheTunnelWithItsRoute) {
+    start(false, "l3");
+    if (IsSkipped()) return;
+    EXPECT_TRUE(eventually([&] { return pings("10.200.0.1"); }, 15s)) << run->client_log();
+    EXPECT_FALSE(contains(output_of("ip -n " + kClientNs + " route show 10.254.60.0/24"), "tarvo-client"));
+    // After 12 s the answer has a second L3 link.
+    EXPECT_TRUE(eventually([&] { return contains(run->client_log(), "wykryto zmianę topologii projektu"); }, 30s))
+        << run->client_log();
+    EXPECT_TRUE(eventually(
+        [&] { return contains(output_of("ip -n " + kClientNs + " route show 10.254.60.0/24"), "dev tarvo-client"); },
+        10s));
+    EXPECT_TRUE(eventually([&] { return pings("10.200.0.1"); }, 10s));
+    stop_and_expect_nothing_left();
+}
+
 TEST_F(SimRunTest, AnExpiredPassIsRefusedAndNothingIsBroughtUp) {
     start(false, "pass-expired");
     if (IsSkipped()) return;
