@@ -255,6 +255,17 @@ TEST_F(SimRunTest, ANewLinkInTheAnswerReloadsTheTunnelWithItsRoute) {
     stop_and_expect_nothing_left();
 }
 
+TEST_F(SimRunTest, APausedProjectsTunnelComesUpByItselfOnceTheProjectRuns) {
+    start(false, "paused");
+    if (IsSkipped()) return;
+    EXPECT_TRUE(eventually([&] { return contains(run->requests(), "code=PAUSEDKEY001&power_on=1"); }, 15s));
+    EXPECT_FALSE(has_tunnel_interface());
+    // After 15 s the project runs: the worker's poll brings the tunnel up.
+    EXPECT_TRUE(eventually([&] { return pings("10.200.0.1"); }, 30s)) << run->client_log();
+    EXPECT_TRUE(contains(run->client_log(), "wykryto zmianę topologii projektu"));
+    stop_and_expect_nothing_left();
+}
+
 TEST_F(SimRunTest, AnExpiredPassIsRefusedAndNothingIsBroughtUp) {
     start(false, "pass-expired");
     if (IsSkipped()) return;
