@@ -267,7 +267,7 @@ TEST_F(SimRunTest, APausedProjectsTunnelComesUpByItselfOnceTheProjectRuns) {
 }
 
 TEST_F(SimRunTest, AnExpiredPassIsRefusedAndNothingIsBroughtUp) {
-    start(false, "pass-expired");
+    start(true, "pass-expired");
     if (IsSkipped()) return;
     EXPECT_TRUE(eventually([&] { return contains(run->client_log(), "[error] Odmowa zestawienia tunelu dla 'Serwis-Stary'"); },
                            15s))
@@ -278,6 +278,13 @@ TEST_F(SimRunTest, AnExpiredPassIsRefusedAndNothingIsBroughtUp) {
     EXPECT_FALSE(contains(run->requests(), "wg_running=1"));
     EXPECT_FALSE(has_tunnel_interface());
     EXPECT_FALSE(pings("10.200.0.1"));
+    // On screen: no power-off button filled red, the tunnel card in amber standby.
+    const auto shot = run->out() / "screenshots" / "shot-001.png";
+    ASSERT_TRUE(eventually([&] { return std::filesystem::exists(shot) && std::filesystem::file_size(shot) > 0; }, 20s))
+        << run->launcher();
+    std::this_thread::sleep_for(500ms);  // written whole
+    EXPECT_LT(pixels_of(shot, "153,27,27"), 100) << shot;
+    EXPECT_GT(pixels_of(shot, "245,158,11"), 50) << shot;
     stop_and_expect_nothing_left();
 }
 
