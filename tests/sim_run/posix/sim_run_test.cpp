@@ -211,6 +211,9 @@ TEST_F(SimRunTest, TheDefaultScenarioConnectsByItselfStopsWhenPausedAndPowersOff
         << run->requests() << run->client_log();
     EXPECT_TRUE(pings("10.200.0.1")) << "layer 3: the hub's tunnel address";
     EXPECT_TRUE(contains(run->client_log(), "[success] Handshake WireGuard potwierdzony (Ping 10.200.0.1 OK)"));
+    // Layer 2: the client's TAP, EoIP over the tunnel, the hub's TAP, the host behind it.
+    EXPECT_TRUE(eventually([&] { return pings("203.0.113.20"); }, 15s)) << run->client_log();
+    EXPECT_TRUE(contains(run->requests(), "wg_running=1&l2_running=1"));
 
     // A screenshot of the connected window: the power-off button is filled red.
     const auto shot = run->out() / "screenshots" / "shot-002.png";
@@ -227,6 +230,7 @@ TEST_F(SimRunTest, TheDefaultScenarioConnectsByItselfStopsWhenPausedAndPowersOff
         << run->client_log();
     EXPECT_TRUE(eventually([&] { return !has_tunnel_interface(); }, 10s));
     EXPECT_FALSE(pings("10.200.0.1"));
+    EXPECT_FALSE(pings("203.0.113.20"));
 
     // The power stays on until "btn_power_off" is clicked in the real window.
     EXPECT_TRUE(run_quietly("DISPLAY=" + display_of(run->launcher()) + " xdotool mousemove " +
