@@ -26,7 +26,8 @@ for run in $(seq "$runs"); do
     [ -z "$l2" ] && answered 203.0.113.20 && l2=$(( $(now_ms) - first_line ))
     sleep 0.05
   done
-  echo "run $run: first log line -> L3 ping answered: ${l3:+$l3 ms}${l3:-none within 15 s}; -> L2 ping answered: ${l2:+$l2 ms}${l2:-none within 15 s}"
+  figure() { if [ -n "$1" ]; then echo "$1 ms"; else echo "none within 15 s"; fi; }
+  echo "run $run: first log line -> L3 ping answered: $(figure "$l3"); -> L2 ping answered: $(figure "$l2")"
   kill -INT "$launcher"
   wait "$launcher" || true
   rm -rf "$out"
