@@ -64,27 +64,7 @@ Bytes unicast_frame(std::size_t length) {
     return frame;
 }
 
-using Stats = std::map<std::string, std::string>;
-
-
-Stats read_stats(const std::filesystem::path& path) {
-    Stats stats;
-    std::ifstream in(path);
-    for (std::string line; std::getline(in, line);) {
-        const auto equals = line.find('=');
-        if (equals != std::string::npos) stats[line.substr(0, equals)] = line.substr(equals + 1);
-    }
-    return stats;
-}
-
-// Waits (bounded by the test's own time-out) for a report newer than `after`.
-Stats wait_for_report(const std::filesystem::path& path, long after) {
-    while (true) {
-        Stats stats = read_stats(path);
-        if (!stats.empty() && std::stol(stats["reports"]) > after) return stats;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-}
+using Stats = tarvo::testing::HubStats;
 
 class SimHub : public ::testing::Test {
 protected:
@@ -110,7 +90,7 @@ protected:
                                                                      "--stats", stats_path().string()},
                                             true);
         ASSERT_TRUE(hub_->started());
-        wait_for_report(stats_path(), 0);
+        ASSERT_FALSE(tarvo::testing::wait_for_hub_report(stats_path(), 0).empty());
     }
 
     std::filesystem::path stats_path() const { return folder_.path() / "hub-stats.txt"; }
@@ -139,9 +119,7 @@ protected:
     }
 
     Stats report() {
-        const long before = std::stol(read_stats(stats_path())["reports"]);
-        hub_->signal(SIGUSR1);
-        return wait_for_report(stats_path(), before);
+        return tarvo::testing::fresh_hub_report(*hub_, stats_path());
     }
 
     tarvo::testing::TempFolder folder_;
