@@ -35,13 +35,8 @@ TEST(BridgeOverVeth, PingTcpAndKeepalivesCrossL2ToTheHubUntilTheBridgeStops) {
     if (!namespaces.ready()) GTEST_SKIP() << "could not build the namespaces and their veth link";
     const std::string client = namespaces.a();
     const std::string hub = namespaces.b();
-    for (const auto& [netns, tap, address] :
-         {std::tuple{client, kClientTap, "198.51.100.77/24"}, std::tuple{hub, std::string("hubtap0"), "198.51.100.2/24"}}) {
-        ASSERT_TRUE(run_command("ip -n " + netns + " tuntap add mode tap name " + tap));
-        ASSERT_TRUE(run_command("ip netns exec " + netns + " sysctl -qw net.ipv6.conf." + tap + ".disable_ipv6=1"));
-        ASSERT_TRUE(run_command("ip -n " + netns + " addr add " + std::string(address) + " dev " + tap));
-        ASSERT_TRUE(run_command("ip -n " + netns + " link set " + tap + " up"));
-    }
+    ASSERT_TRUE(tarvo::testing::add_addressed_tap(client, kClientTap, "198.51.100.77/24"));
+    ASSERT_TRUE(tarvo::testing::add_addressed_tap(hub, "hubtap0", "198.51.100.2/24"));
     tarvo::testing::ScopedHostRoot root;
     const std::string key = std::string(tarvo::platform::kNetworkAdapterClassKey) + "\\0000";
     ASSERT_TRUE(tarvo::platform::write_registry_value(key, "NetCfgInstanceId", kGuid).has_value());

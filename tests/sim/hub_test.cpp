@@ -73,12 +73,8 @@ protected:
         namespaces_ = std::make_unique<tarvo::testing::VethNamespacePair>("tarvo-hub-", "192.0.2.1", "192.0.2.2");
         if (!namespaces_->ready()) GTEST_SKIP() << "could not build the namespaces and their veth link";
         const std::string hub_ns = namespaces_->b();
-        using tarvo::testing::run_command;
-        ASSERT_TRUE(run_command("ip -n " + hub_ns + " tuntap add mode tap name hubtap0"));
-        ASSERT_TRUE(run_command("ip netns exec " + hub_ns + " sysctl -qw net.ipv6.conf.hubtap0.disable_ipv6=1"));
-        ASSERT_TRUE(run_command("ip -n " + hub_ns + " addr add 198.51.100.2/24 dev hubtap0"));
-        ASSERT_TRUE(run_command("ip -n " + hub_ns + " link set hubtap0 up"));
-        ASSERT_TRUE(run_command("ip -n " + namespaces_->a() + " addr add 192.0.2.3/24 dev veth0"));
+        ASSERT_TRUE(tarvo::testing::add_addressed_tap(hub_ns, "hubtap0", "198.51.100.2/24"));
+        ASSERT_TRUE(tarvo::testing::run_command("ip -n " + namespaces_->a() + " addr add 192.0.2.3/24 dev veth0"));
 
         peer_ = tarvo::testing::open_gre_socket_in(namespaces_->a(), kPeer);
         stranger_ = tarvo::testing::open_gre_socket_in(namespaces_->a(), kStranger);

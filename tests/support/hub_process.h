@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -54,6 +55,17 @@ public:
 private:
     pid_t pid_ = -1;
 };
+
+// A TAP made beforehand in namespace `netns` (so it outlives the process that
+// attaches to it), IPv4 only, addressed ("A.B.C.D/N") and up.
+inline bool add_addressed_tap(const std::string& netns, const std::string& name, const std::string& address) {
+    for (const std::string& step : {"ip -n " + netns + " tuntap add mode tap name " + name,
+                                    "ip netns exec " + netns + " sysctl -qw net.ipv6.conf." + name + ".disable_ipv6=1",
+                                    "ip -n " + netns + " addr add " + address + " dev " + name,
+                                    "ip -n " + netns + " link set " + name + " up"})
+        if (std::system((step + " >/dev/null 2>&1").c_str()) != 0) return false;
+    return true;
+}
 
 // The counters of the hub's stats file, by name.
 using HubStats = std::map<std::string, std::string>;

@@ -161,11 +161,7 @@ constexpr const char* kHubTapAddress = "203.0.113.2";
 // the keepalives; a paused project leaves the TAP idle, power-off nothing.
 TEST_F(PowerTunnelTest, AutoConnectWithAnL2LinkBridgesTheTapsThroughTheTunnel) {
     const std::string hub = lab->hub_ns();
-    for (const std::string& step : {"ip -n " + hub + " tuntap add mode tap name hubtap0",
-                                   "ip netns exec " + hub + " sysctl -qw net.ipv6.conf.hubtap0.disable_ipv6=1",
-                                   "ip -n " + hub + " addr add " + kHubTapAddress + "/24 dev hubtap0",
-                                   "ip -n " + hub + " link set hubtap0 up"})
-        ASSERT_TRUE(testing::run_quietly(step)) << step;
+    ASSERT_TRUE(testing::add_addressed_tap(hub, "hubtap0", std::string(kHubTapAddress) + "/24"));
     testing::TempFolder folder;
     const auto stats = folder.path() / "hub-stats";
     testing::HubProcess hub_process(hub,
