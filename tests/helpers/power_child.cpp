@@ -2,10 +2,11 @@
 // tunnel mechanisms, against a test orchestrator of its own on this
 // namespace's loopback, so a test can run it inside a client namespace
 // (ip netns exec) with TARVO_NETNS set.
-//   power_child <private key> <hub key> <hub endpoint> <wg_ip> <hub's subnet> <hub_wg_ip>
+//   power_child <private key> <hub key> <hub endpoint> <wg_ip> <hub's subnet> <hub_wg_ip> [first scenario]
 // The worker sleeps between cycles until told to run one. Lines on stdin:
 //   "asleep"        -> "asleep" once the worker sleeps (its start is done)
-//   "scenario NAME" -> "ok": the orchestrator answers "l3", "l3-more" or "paused"
+//   "scenario NAME" -> "ok": the orchestrator answers "l3", "l3-more", "l2" or
+//                      "paused" (the first answer is "l3" unless named)
 //   "cycle"         -> "cycled" after one worker cycle
 //   "power-off"     -> "off" after a power-off thread has ended
 //   "state"         -> "state power_on=B wg_running=B l2_running=B adapter=B bridge=B threads=N"
@@ -125,6 +126,11 @@ std::string answer(const Inputs& in, const std::string& name) {
                 in.hub_subnet + R"("})";
         if (name == "l3-more")
             links += R"(, {"id": 8, "source_id": 17, "target_id": 3, "mode": "L3", "src_subnet": "192.168.77.0/24", "dst_subnet": "10.60.0.0/24"})";
+        // The bridge's hub is the hub's tunnel address, reached through WireGuard.
+        if (name == "l2")
+            links += R"(, {"id": 9, "source_id": 17, "target_id": 2, "mode": "L2", "src_subnet": "192.168.77.0/24", "dst_subnet": ")" +
+                     std::string(testing::kBridgeSubnet) + R"(", "tunnel_id": )" + std::to_string(testing::kBridgeTunnelId) +
+                     R"(, "hub_ip": ")" + in.hub_wg_ip + R"(", "tap_ip": ")" + testing::kBridgeTapAddress + R"("})";
     }
     return R"({"node_id": 17, "name": "Laptop-7", "node_type": "desktop", "wg_ip": ")" + in.wg_ip +
            R"(", "local_subnet": "192.168.77.0/24", "private_key": ")" + in.private_key +
@@ -154,13 +160,13 @@ int thread_count() {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 7) {
-        std::cerr << "usage: power_child <private key> <hub key> <endpoint> <wg_ip> <hub subnet> <hub_wg_ip>\n";
+    if (argc != 7 && argc != 8) {
+        std::cerr << "usage: power_child <private key> <hub key> <endpoint> <wg_ip> <hub subnet> <hub_wg_ip> [scenario]\n";
         return 2;
     }
     const Inputs in{argv[1], argv[2], argv[3], argv[4], argv[5], argv[6]};
     ::unsetenv("APPDATA");
-    auto orchestrator = sim::TestOrchestrator::start(scenario(in, "l3"));
+    auto orchestrator = sim::TestOrchestrator::start(scenario(in, argc == 8 ? argv[7] : "l3"));
     if (!orchestrator) {
         std::cout << "failed " << orchestrator.error() << std::endl;
         return 1;

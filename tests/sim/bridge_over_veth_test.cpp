@@ -1,6 +1,7 @@
 // The client's bridge against the simulated hub across a veth link between
 // two namespaces: the client's TAP and the hub's TAP share a subnet, so a
-// ping crosses L2 over GRE; once the bridge is stopped it no longer does.
+// ping and a TCP transfer cross L2 over GRE and the hub sees the keepalives;
+// once the bridge is stopped nothing crosses any more.
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -11,6 +12,7 @@
 #include "support/host_root.h"
 #include "support/hub_process.h"
 #include "support/namespace_bridge_start.h"
+#include "support/namespace_tcp_transfer.h"
 #include "support/network_namespaces.h"
 #include "support/temp_folder.h"
 #include "tap_l2/l2_bridge.h"
@@ -27,39 +29,43 @@ bool ping_hub_tap(const std::string& netns) {
     return run_command("ip netns exec " + netns + " ping -c 2 -W 2 198.51.100.2");
 }
 
-TEST(BridgeOverVeth, PingCrossesL2ToTheHubUntilTheBridgeStops) {
+TEST(BridgeOverVeth, PingTcpAndKeepalivesCrossL2ToTheHubUntilTheBridgeStops) {
     if (::geteuid() != 0) GTEST_SKIP() << "needs root to create network namespaces, TAPs and raw sockets";
     tarvo::testing::VethNamespacePair namespaces("tarvo-l2-", "192.0.2.1", "192.0.2.2");
     if (!namespaces.ready()) GTEST_SKIP() << "could not build the namespaces and their veth link";
     const std::string client = namespaces.a();
     const std::string hub = namespaces.b();
-    for (const auto& [netns, tap, address] :
-         {std::tuple{client, kClientTap, "198.51.100.77/24"}, std::tuple{hub, std::string("hubtap0"), "198.51.100.2/24"}}) {
-        ASSERT_TRUE(run_command("ip -n " + netns + " tuntap add mode tap name " + tap));
-        ASSERT_TRUE(run_command("ip netns exec " + netns + " sysctl -qw net.ipv6.conf." + tap + ".disable_ipv6=1"));
-        ASSERT_TRUE(run_command("ip -n " + netns + " addr add " + std::string(address) + " dev " + tap));
-        ASSERT_TRUE(run_command("ip -n " + netns + " link set " + tap + " up"));
-    }
+    ASSERT_TRUE(tarvo::testing::add_addressed_tap(client, kClientTap, "198.51.100.77/24"));
+    ASSERT_TRUE(tarvo::testing::add_addressed_tap(hub, "hubtap0", "198.51.100.2/24"));
     tarvo::testing::ScopedHostRoot root;
     const std::string key = std::string(tarvo::platform::kNetworkAdapterClassKey) + "\\0000";
     ASSERT_TRUE(tarvo::platform::write_registry_value(key, "NetCfgInstanceId", kGuid).has_value());
     ASSERT_TRUE(tarvo::platform::write_registry_value(key, tarvo::platform::kLinuxInterfaceValue, kClientTap).has_value());
 
     tarvo::testing::TempFolder folder;
+    const auto stats = folder.path() / "stats";
     tarvo::testing::HubProcess hub_process(hub,
                                            {"--tap", "hubtap0", "--tunnel-id", "1000", "--peer", "192.0.2.1",
-                                            "--local", "192.0.2.2", "--stats", (folder.path() / "stats").string()},
+                                            "--local", "192.0.2.2", "--stats", stats.string()},
                                            true);
     ASSERT_TRUE(hub_process.started());
+    ASSERT_FALSE(tarvo::testing::wait_for_hub_report(stats, 0).empty()) << "the hub did not get ready";
 
     tarvo::L2Bridge bridge;
     tarvo::testing::NamespaceBridgeStart system(client, kGuid);
-    const auto started = tarvo::launch_l2_bridge(bridge, {1000, "192.0.2.2", "", "192.0.2.1/24"}, system);
+    const auto started = tarvo::launch_l2_bridge(bridge, {1000, "192.0.2.2", "198.51.100.77/24", "192.0.2.1/24"}, system);
     ASSERT_TRUE(started) << started.error();
 
     EXPECT_TRUE(ping_hub_tap(client));
     EXPECT_GT(bridge.tx_bytes->load(), 0u);
     EXPECT_GT(bridge.rx_bytes->load(), 0u);
+    // Full frames too: a megabyte of TCP from the hub's TAP to the client's.
+    constexpr std::size_t kTransfer = 1 << 20;
+    EXPECT_EQ(tarvo::testing::tcp_transfer(client, "198.51.100.77", hub, kTransfer), kTransfer);
+    EXPECT_GE(bridge.rx_bytes->load(), kTransfer);
+    // A keepalive every 4 s, sent from the TAP's address.
+    EXPECT_GE(tarvo::testing::keepalives_over(hub_process, stats, std::chrono::seconds(10)), 2);
+    EXPECT_EQ(tarvo::testing::read_hub_stats(stats)["last_keepalive_sender"], "198.51.100.77");
 
     tarvo::stop_l2_bridge(bridge, false);
     EXPECT_TRUE(bridge.threads.empty());

@@ -64,27 +64,7 @@ Bytes unicast_frame(std::size_t length) {
     return frame;
 }
 
-using Stats = std::map<std::string, std::string>;
-
-
-Stats read_stats(const std::filesystem::path& path) {
-    Stats stats;
-    std::ifstream in(path);
-    for (std::string line; std::getline(in, line);) {
-        const auto equals = line.find('=');
-        if (equals != std::string::npos) stats[line.substr(0, equals)] = line.substr(equals + 1);
-    }
-    return stats;
-}
-
-// Waits (bounded by the test's own time-out) for a report newer than `after`.
-Stats wait_for_report(const std::filesystem::path& path, long after) {
-    while (true) {
-        Stats stats = read_stats(path);
-        if (!stats.empty() && std::stol(stats["reports"]) > after) return stats;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-}
+using Stats = tarvo::testing::HubStats;
 
 class SimHub : public ::testing::Test {
 protected:
@@ -93,12 +73,8 @@ protected:
         namespaces_ = std::make_unique<tarvo::testing::VethNamespacePair>("tarvo-hub-", "192.0.2.1", "192.0.2.2");
         if (!namespaces_->ready()) GTEST_SKIP() << "could not build the namespaces and their veth link";
         const std::string hub_ns = namespaces_->b();
-        using tarvo::testing::run_command;
-        ASSERT_TRUE(run_command("ip -n " + hub_ns + " tuntap add mode tap name hubtap0"));
-        ASSERT_TRUE(run_command("ip netns exec " + hub_ns + " sysctl -qw net.ipv6.conf.hubtap0.disable_ipv6=1"));
-        ASSERT_TRUE(run_command("ip -n " + hub_ns + " addr add 198.51.100.2/24 dev hubtap0"));
-        ASSERT_TRUE(run_command("ip -n " + hub_ns + " link set hubtap0 up"));
-        ASSERT_TRUE(run_command("ip -n " + namespaces_->a() + " addr add 192.0.2.3/24 dev veth0"));
+        ASSERT_TRUE(tarvo::testing::add_addressed_tap(hub_ns, "hubtap0", "198.51.100.2/24"));
+        ASSERT_TRUE(tarvo::testing::run_command("ip -n " + namespaces_->a() + " addr add 192.0.2.3/24 dev veth0"));
 
         peer_ = tarvo::testing::open_gre_socket_in(namespaces_->a(), kPeer);
         stranger_ = tarvo::testing::open_gre_socket_in(namespaces_->a(), kStranger);
@@ -110,7 +86,7 @@ protected:
                                                                      "--stats", stats_path().string()},
                                             true);
         ASSERT_TRUE(hub_->started());
-        wait_for_report(stats_path(), 0);
+        ASSERT_FALSE(tarvo::testing::wait_for_hub_report(stats_path(), 0).empty());
     }
 
     std::filesystem::path stats_path() const { return folder_.path() / "hub-stats.txt"; }
@@ -139,9 +115,7 @@ protected:
     }
 
     Stats report() {
-        const long before = std::stol(read_stats(stats_path())["reports"]);
-        hub_->signal(SIGUSR1);
-        return wait_for_report(stats_path(), before);
+        return tarvo::testing::fresh_hub_report(*hub_, stats_path());
     }
 
     tarvo::testing::TempFolder folder_;

@@ -31,6 +31,11 @@ namespace tarvo::testing {
 
 inline constexpr const char* kHubTunnelAddress = "198.51.100.1";
 inline constexpr const char* kClientTunnelAddress = "198.51.100.2";
+// The L2 link of power_child's "l2" answer: its tunnel id, its subnet and the
+// client's TAP address in it.
+inline constexpr int kBridgeTunnelId = 1234;
+inline constexpr const char* kBridgeSubnet = "203.0.113.0/24";
+inline constexpr const char* kBridgeTapAddress = "203.0.113.77/24";
 
 // A child process with its standard input and output as pipes.
 class PipedChild {

@@ -1,10 +1,11 @@
 // The client's own operations over a real tunnel: the worker's auto-connect
 // power-on brings layer 3 up through the engine stand-in (wireguard-go) to a
 // hub namespace, a topology change reloads it, a paused project stops it, and
-// power-off leaves no interface, process or thread behind. The client side
-// (worker, power-off and its test orchestrator) runs in the power_child
-// helper inside the client namespace. Layer 2 across the bridge is not here:
-// the bridge start is not built yet.
+// power-off leaves no interface, process or thread behind; with an L2 link
+// the bridge also comes up and the client's TAP reaches the simulated hub's
+// TAP over GRE inside the tunnel. The client side (worker, power-off and its
+// test orchestrator) runs in the power_child helper inside the client
+// namespace.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -16,6 +17,8 @@
 #include <vector>
 
 #include "support/helper_programs.h"
+#include "support/hub_process.h"
+#include "support/namespace_tcp_transfer.h"
 #include "support/power_storm.h"
 #include "support/wg_tunnel_lab.h"
 
@@ -33,8 +36,12 @@ protected:
         if (const auto why = testing::WgTunnelLab::unavailable()) GTEST_SKIP() << *why;
         lab = std::make_unique<testing::WgTunnelLab>(TARVO_WINTOOLS_STANDIN, "tarvo-pw-");
         ASSERT_TRUE(lab->ready()) << lab->error();
+    }
+
+    // The client with the orchestrator's first answer `scenario`.
+    void start_client(const std::string& scenario = "l3") {
         ASSERT_TRUE(lab->start_client(testing::helper_program("power_child"), "TARVO_POWER_TEST=1",
-                                      {testing::kHubTunnelAddress}));
+                                      {testing::kHubTunnelAddress, scenario}));
     }
 
     // Sends `command` (unless empty) and returns the answer line that begins with `answer`.
@@ -82,10 +89,26 @@ protected:
         return false;
     }
 
+    // The client's TAP left as the reset leaves it: link down and no IPv4
+    // address (the reset runs on a thread of its own; waits up to 10 s).
+    bool tap_idle() {
+        for (int i = 0; i < 1000; ++i) {
+            const std::string link = lab->in_client(std::string("ip -o link show dev ") + kClientTapName);
+            const std::string flags = link.substr(0, link.find('>'));
+            if (!link.empty() && flags.find(",UP") == std::string::npos && flags.find("<UP") == std::string::npos &&
+                lab->in_client(std::string("ip -o -4 addr show dev ") + kClientTapName).empty())
+                return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        return false;
+    }
+
+    static constexpr const char* kClientTapName = "tarvotap0";
     std::unique_ptr<testing::WgTunnelLab> lab;
 };
 
 TEST_F(PowerTunnelTest, AutoConnectReloadPauseAndPowerOffOverARealTunnel) {
+    start_client();
     // The worker's start: the status check and the auto-connect power-on.
     ASSERT_TRUE(ask("asleep", "asleep"));
     auto texts = log();
@@ -131,9 +154,77 @@ TEST_F(PowerTunnelTest, AutoConnectReloadPauseAndPowerOffOverARealTunnel) {
     EXPECT_FALSE(lab->ping(lab->client_ns(), testing::kHubTunnelAddress));
 }
 
+constexpr const char* kHubTapAddress = "203.0.113.2";
+
+// An L2 link: the bridge comes up over the tunnel to the simulated hub, whose
+// GRE address is its tunnel address; ping and TCP cross L2 and the hub sees
+// the keepalives; a paused project leaves the TAP idle, power-off nothing.
+TEST_F(PowerTunnelTest, AutoConnectWithAnL2LinkBridgesTheTapsThroughTheTunnel) {
+    const std::string hub = lab->hub_ns();
+    ASSERT_TRUE(testing::add_addressed_tap(hub, "hubtap0", std::string(kHubTapAddress) + "/24"));
+    testing::TempFolder folder;
+    const auto stats = folder.path() / "hub-stats";
+    testing::HubProcess hub_process(hub,
+                                    {"--tap", "hubtap0", "--tunnel-id", std::to_string(testing::kBridgeTunnelId),
+                                     "--peer", testing::kClientTunnelAddress, "--local", testing::kHubTunnelAddress,
+                                     "--stats", stats.string()},
+                                    true);
+    ASSERT_TRUE(hub_process.started());
+    ASSERT_FALSE(testing::wait_for_hub_report(stats, 0).empty()) << "the hub did not get ready";
+
+    start_client("l2");
+    ASSERT_TRUE(ask("asleep", "asleep"));
+    const auto texts = log();
+    EXPECT_EQ(count(texts, kProbeLine), 1) << "the hub did not answer the probe through the tunnel";
+    EXPECT_EQ(std::count_if(texts.begin(), texts.end(),
+                            [](const std::string& text) {
+                                return text.rfind("Natywny mostek L2 EoIP aktywny na karcie TAP {", 0) == 0;
+                            }),
+              1);
+    auto on = state();
+    EXPECT_EQ(on["wg_running"], "1");
+    EXPECT_EQ(on["l2_running"], "1");
+    EXPECT_EQ(on["bridge"], "1");
+    const std::string tap = std::string("ip -o -4 addr show dev ") + kClientTapName;
+    EXPECT_NE(lab->in_client(tap).find(testing::kBridgeTapAddress), std::string::npos);
+
+    // Layer 3 and layer 2 both: the hub's tunnel address and its TAP.
+    EXPECT_TRUE(lab->ping(lab->client_ns(), testing::kHubTunnelAddress));
+    EXPECT_TRUE(lab->ping(lab->client_ns(), kHubTapAddress));
+    constexpr std::size_t kTransfer = 1 << 20;  // full frames, fragmented inside the tunnel
+    const std::string client_tap_host(testing::kBridgeTapAddress, std::string(testing::kBridgeTapAddress).find('/'));
+    EXPECT_EQ(testing::tcp_transfer(lab->client_ns(), client_tap_host, hub, kTransfer), kTransfer);
+    EXPECT_GE(testing::keepalives_over(hub_process, stats, std::chrono::seconds(10)), 2);
+    const auto seen = testing::read_hub_stats(stats);
+    EXPECT_EQ(seen.at("last_keepalive_sender"), client_tap_host);
+    EXPECT_EQ(seen.at("last_tunnel_id"), std::to_string(testing::kBridgeTunnelId));
+    EXPECT_GE(testing::hub_count(seen, "bytes_from_tap"), static_cast<long>(kTransfer));
+
+    // The project is paused: the tunnel stops and the TAP goes idle.
+    ASSERT_TRUE(ask("scenario paused", "ok"));
+    ASSERT_TRUE(ask("cycle", "cycled"));
+    EXPECT_TRUE(adapter_gone());
+    EXPECT_TRUE(tap_idle()) << lab->in_client(std::string("ip -o -4 addr show dev ") + kClientTapName);
+    auto stopped = state();
+    EXPECT_EQ(stopped["l2_running"], "0");
+    EXPECT_EQ(stopped["bridge"], "0");
+    EXPECT_FALSE(lab->ping(lab->client_ns(), kHubTapAddress));
+
+    // Power-off: no interface of the tunnel, no process, no bridge thread.
+    ASSERT_TRUE(ask("power-off", "off"));
+    EXPECT_TRUE(adapter_gone());
+    auto off = state();
+    EXPECT_EQ(off["power_on"], "0");
+    EXPECT_EQ(off["l2_running"], "0");
+    EXPECT_EQ(off["bridge"], "0");
+    EXPECT_LE(std::stoi(off["threads"]), std::stoi(stopped["threads"]));
+    EXPECT_TRUE(tap_idle());
+}
+
 // The storm of the in-process tests, through the real mechanisms: each
 // completed power-off also leaves no interface and no wireguard-go.
 TEST_F(PowerTunnelTest, AStormOfClicksLeavesNothingRunningAfterEachPowerOff) {
+    start_client();
     ASSERT_TRUE(ask("asleep", "asleep"));
     const std::string threads_before = state()["threads"];
     const std::uint64_t seed = testing::storm_seed();
