@@ -52,7 +52,7 @@ TEST(LogMirror, CopiesEachEntryToStandardErrorOnlyWhenAskedFor) {
     EXPECT_EQ(without_times(mirrored_by_child("1")),
               "hh:mm:ss [neutral] Sprawdzanie łączności ze stacją Orkiestratora SD-WAN...\n"
               "hh:mm:ss [error] Błąd: żółć\n");
-    for (const std::optional<std::string> off : {std::optional<std::string>(), std::optional<std::string>("0"),
+    for (const std::optional<std::string>& off : {std::optional<std::string>(), std::optional<std::string>("0"),
                                                  std::optional<std::string>(""), std::optional<std::string>("yes")})
         EXPECT_EQ(mirrored_by_child(off), "") << off.value_or("(unset)");
 }
