@@ -28,7 +28,8 @@ std::string sample_answer() {
     }
     return R"({"node_id":42,"name":"laptop","project_enabled":true,"owner_active":true,"allow_l3":true,)"
            R"("hub":{"server_public_key":"q2Y8yZkS3a1w6f0c4b9n7m5l3k1j0h8g6f4d2s0a9p8=","endpoint":"203.0.113.5:51820"},)"
-           R"("links":[)" + links + "]}";
+           R"("links":[)" +
+           links + "]}";
 }
 
 void BM_SyncRequestFreshTls(benchmark::State& state) {
@@ -53,8 +54,8 @@ void BM_SyncRequestFreshTls(benchmark::State& state) {
         }
         benchmark::DoNotOptimize(answer->node_id);
     }
-    state.counters["client_cpu_ms_per_request"] =
-        benchmark::Counter(cpu * 1e3 / static_cast<double>(state.iterations()));
+    state.counters["client_cpu_ms_per_request"] = benchmark::Counter(cpu * 1e3 /
+                                                                     static_cast<double>(state.iterations()));
 }
 BENCHMARK(BM_SyncRequestFreshTls)->Unit(benchmark::kMillisecond)->MinTime(3.0);
 

@@ -22,10 +22,13 @@ void run_frames(benchmark::State& bench, int log_rows) {
         state->power_on = true;
         state->log.clear();
         for (int i = 0; i < log_rows; ++i)
-            push_log(*state, "Próbka ruchu " + std::to_string(i) + ": RX 1.24 MB/s, TX 356.80 KB/s — tunel L3 i mostek L2 aktywne.",
+            push_log(*state,
+                     "Próbka ruchu " + std::to_string(i) +
+                         ": RX 1.24 MB/s, TX 356.80 KB/s — tunel L3 i mostek L2 aktywne.",
                      static_cast<LogLevel>(1 + i % 5));
     }
-    ui::ClientApp app("ABCDEFGH1234", shared, std::make_unique<testing::IdleOperations>(), ui::load_font_faces());
+    ui::ClientApp app("ABCDEFGH1234", shared, std::make_unique<testing::IdleOperations>(),
+                      ui::load_font_faces());
     float t = 0;
     const auto frame = [&] {
         if (app.fonts.rebuild_if_needed(*io.Fonts, false) || !io.Fonts->IsBuilt()) {

@@ -44,7 +44,10 @@ void BM_WgTunnelStartToHandshakeAndClose(benchmark::State& state) {
     state.counters["start_returned_ms"] = started_us / n / 1000;
     state.counters["close_ms"] = close_us / n / 1000;
 }
-BENCHMARK(BM_WgTunnelStartToHandshakeAndClose)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(10);
+BENCHMARK(BM_WgTunnelStartToHandshakeAndClose)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(10);
 
 }  // namespace
 

@@ -15,7 +15,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (tarvo::to_dotted(*address) != text) std::abort();
     }
     if (const auto tunnel = tarvo::parse_tunnel_address(text)) {
-        if (text.substr(0, text.find('/')).find(tarvo::to_dotted(*tunnel)) == std::string_view::npos) std::abort();
+        if (text.substr(0, text.find('/')).find(tarvo::to_dotted(*tunnel)) == std::string_view::npos)
+            std::abort();
     }
     (void)tarvo::keepalive_sender_address(text);
 

@@ -29,8 +29,8 @@ struct HubStats {
     std::atomic<std::uint64_t> oversized{0};
     std::atomic<std::uint64_t> foreign_source{0};
     std::atomic<std::uint64_t> other_tunnel{0};
-    std::atomic<std::uint32_t> last_tunnel_id{0};  // of the last EoIP datagram from the peer
-    std::atomic<std::uint64_t> without_key{0};      // 8-byte headers
+    std::atomic<std::uint32_t> last_tunnel_id{0};     // of the last EoIP datagram from the peer
+    std::atomic<std::uint64_t> without_key{0};        // 8-byte headers
     std::atomic<std::uint64_t> length_mismatches{0};  // length field other than the payload's length
     std::atomic<std::uint64_t> sequenced{0};
     std::atomic<std::uint32_t> first_sequence{0};
@@ -39,7 +39,7 @@ struct HubStats {
     std::atomic<std::uint64_t> frames_to_tap{0};
     std::atomic<std::uint64_t> bytes_to_tap{0};
     std::atomic<std::uint64_t> tap_write_errors{0};
-    std::atomic<std::uint64_t> arp_keepalives{0};  // broadcast ARP requests for host .2
+    std::atomic<std::uint64_t> arp_keepalives{0};         // broadcast ARP requests for host .2
     std::atomic<std::uint32_t> last_keepalive_sender{0};  // wire order, as read
     std::atomic<std::uint64_t> empty_received{0};
     std::atomic<std::uint64_t> answers_sent{0};

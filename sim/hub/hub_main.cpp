@@ -23,7 +23,9 @@
 
 namespace {
 
-bool parse_address(const std::string& text, std::uint8_t (&out)[4]) { return inet_pton(AF_INET, text.c_str(), out) == 1; }
+bool parse_address(const std::string& text, std::uint8_t (&out)[4]) {
+    return inet_pton(AF_INET, text.c_str(), out) == 1;
+}
 
 bool parse_options(int argc, char** argv, tarvo::sim::hub::HubConfig& config) {
     bool have_peer = false;
@@ -60,8 +62,9 @@ bool parse_options(int argc, char** argv, tarvo::sim::hub::HubConfig& config) {
 int main(int argc, char** argv) {
     tarvo::sim::hub::HubConfig config;
     if (!parse_options(argc, argv, config)) {
-        std::fprintf(stderr,
-                     "usage: tarvo_sim_hub --tap NAME --tunnel-id N --peer A.B.C.D [--local A.B.C.D] --stats FILE\n");
+        std::fprintf(
+            stderr,
+            "usage: tarvo_sim_hub --tap NAME --tunnel-id N --peer A.B.C.D [--local A.B.C.D] --stats FILE\n");
         return 2;
     }
     if (!tarvo::standins::may_change_network()) {

@@ -7,11 +7,18 @@ namespace tarvo::sim::hub {
 void write_hub_header(std::uint8_t* out, std::uint16_t payload_length, std::uint16_t tunnel_id,
                       std::uint32_t sequence) {
     const std::uint8_t header[kHubHeaderLength] = {
-        0x20, 0x01, 0x64, 0x00,
-        static_cast<std::uint8_t>(payload_length >> 8), static_cast<std::uint8_t>(payload_length & 0xFF),
-        static_cast<std::uint8_t>(tunnel_id & 0xFF), static_cast<std::uint8_t>(tunnel_id >> 8),
-        static_cast<std::uint8_t>(sequence >> 24), static_cast<std::uint8_t>(sequence >> 16),
-        static_cast<std::uint8_t>(sequence >> 8), static_cast<std::uint8_t>(sequence),
+        0x20,
+        0x01,
+        0x64,
+        0x00,
+        static_cast<std::uint8_t>(payload_length >> 8),
+        static_cast<std::uint8_t>(payload_length & 0xFF),
+        static_cast<std::uint8_t>(tunnel_id & 0xFF),
+        static_cast<std::uint8_t>(tunnel_id >> 8),
+        static_cast<std::uint8_t>(sequence >> 24),
+        static_cast<std::uint8_t>(sequence >> 16),
+        static_cast<std::uint8_t>(sequence >> 8),
+        static_cast<std::uint8_t>(sequence),
     };
     std::memcpy(out, header, sizeof header);
 }
@@ -31,8 +38,8 @@ Inbound read_inbound(const std::uint8_t* packet, std::size_t length, const std::
     in.length_field = static_cast<std::uint16_t>((gre[4] << 8) | gre[5]);
     in.tunnel_id = static_cast<std::uint16_t>(gre[6] | (gre[7] << 8));
     if (in.keyed) {
-        in.sequence = (std::uint32_t{gre[8]} << 24) | (std::uint32_t{gre[9]} << 16) | (std::uint32_t{gre[10]} << 8) |
-                      std::uint32_t{gre[11]};
+        in.sequence = (std::uint32_t{gre[8]} << 24) | (std::uint32_t{gre[9]} << 16) |
+                      (std::uint32_t{gre[10]} << 8) | std::uint32_t{gre[11]};
     }
     in.payload = gre + header;
     in.payload_length = gre_length - header;

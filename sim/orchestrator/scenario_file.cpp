@@ -8,7 +8,8 @@ namespace {
 
 using nlohmann::json;
 
-Expected<std::string, std::string> substitute(std::string text, const std::map<std::string, std::string>& defines) {
+Expected<std::string, std::string> substitute(std::string text,
+                                              const std::map<std::string, std::string>& defines) {
     std::string out;
     std::size_t from = 0;
     for (std::size_t at; (at = text.find("${", from)) != std::string::npos;) {
@@ -48,7 +49,8 @@ Expected<ScenarioFile, std::string> read_scenario_file(const std::string& text,
     const auto substituted = substitute(text, defines);
     if (!substituted) return unexpected(substituted.error());
     const json file = json::parse(*substituted, nullptr, false);
-    if (file.is_discarded() || !file.is_object()) return unexpected(std::string("the scenario is not a JSON object"));
+    if (file.is_discarded() || !file.is_object())
+        return unexpected(std::string("the scenario is not a JSON object"));
 
     ScenarioFile out;
     try {
@@ -66,7 +68,8 @@ Expected<ScenarioFile, std::string> read_scenario_file(const std::string& text,
     } catch (const json::exception& e) {
         return unexpected(std::string("the scenario has a field of the wrong kind: ") + e.what());
     }
-    if (out.reachable && out.phases.empty()) return unexpected(std::string("a reachable orchestrator needs a phase"));
+    if (out.reachable && out.phases.empty())
+        return unexpected(std::string("a reachable orchestrator needs a phase"));
     return out;
 }
 

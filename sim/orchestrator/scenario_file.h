@@ -22,8 +22,8 @@ struct ScenarioPhase {
 
 struct ScenarioFile {
     std::string description;
-    std::string code;        // the access code the client is started with
-    bool reachable = true;   // false: no orchestrator runs at all
+    std::string code;                   // the access code the client is started with
+    bool reachable = true;              // false: no orchestrator runs at all
     std::vector<ScenarioPhase> phases;  // ascending `after`, the first at 0 s
 };
 

@@ -62,8 +62,8 @@ private:
 };
 
 int describe(const std::string& path) {
-    const auto file = read_scenario_file(file_text(path), {{"CLIENT_PRIVATE_KEY", ""}, {"HUB_PUBLIC_KEY", ""},
-                                                            {"HUB_ENDPOINT", ""}});
+    const auto file = read_scenario_file(
+        file_text(path), {{"CLIENT_PRIVATE_KEY", ""}, {"HUB_PUBLIC_KEY", ""}, {"HUB_ENDPOINT", ""}});
     if (!file) {
         std::cerr << path << ": " << file.error() << "\n";
         return 1;
@@ -120,8 +120,8 @@ int main(int argc, char** argv) {
     if (scenario_path) {
         auto read = read_scenario_file(file_text(*scenario_path), defines);
         if (!read || !read->reachable) {
-            std::cerr << *scenario_path << ": " << (read ? "the orchestrator is unreachable in it" : read.error())
-                      << "\n";
+            std::cerr << *scenario_path << ": "
+                      << (read ? "the orchestrator is unreachable in it" : read.error()) << "\n";
             return 2;
         }
         timed = std::move(*read);
@@ -161,6 +161,7 @@ int main(int argc, char** argv) {
             if (sigtimedwait(&signals, nullptr, &wait) > 0) return 0;
         }
         (*orchestrator)->set_scenario(timed.phases[next].scenario);
-        log.line("phase " + std::to_string(timed.phases[next].after.count()) + " s: " + timed.phases[next].note);
+        log.line("phase " + std::to_string(timed.phases[next].after.count()) +
+                 " s: " + timed.phases[next].note);
     }
 }

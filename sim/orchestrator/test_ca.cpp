@@ -12,9 +12,15 @@ namespace tarvo::sim {
 
 namespace {
 
-struct KeyFree { void operator()(EVP_PKEY* p) const { EVP_PKEY_free(p); } };
-struct CertFree { void operator()(X509* p) const { X509_free(p); } };
-struct BioFree { void operator()(BIO* p) const { BIO_free(p); } };
+struct KeyFree {
+    void operator()(EVP_PKEY* p) const { EVP_PKEY_free(p); }
+};
+struct CertFree {
+    void operator()(X509* p) const { X509_free(p); }
+};
+struct BioFree {
+    void operator()(BIO* p) const { BIO_free(p); }
+};
 using Key = std::unique_ptr<EVP_PKEY, KeyFree>;
 using Cert = std::unique_ptr<X509, CertFree>;
 
@@ -43,7 +49,8 @@ Cert new_certificate(EVP_PKEY* subject_key, const char* common_name, long serial
     X509_gmtime_adj(X509_getm_notAfter(cert.get()), 7L * 24 * 60 * 60);
     X509_set_pubkey(cert.get(), subject_key);
     X509_NAME* name = X509_get_subject_name(cert.get());
-    X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC, reinterpret_cast<const unsigned char*>(common_name), -1, -1, 0);
+    X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC, reinterpret_cast<const unsigned char*>(common_name),
+                               -1, -1, 0);
     return cert;
 }
 

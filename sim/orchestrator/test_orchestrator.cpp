@@ -123,7 +123,8 @@ struct TestOrchestrator::Impl {
         RecordedRequest recorded{request.method, request.target, request.version, request.remote_port, {}};
         for (const auto& [key, value] : request.headers) {
             // The server library adds these for its own bookkeeping.
-            if (key == "REMOTE_ADDR" || key == "REMOTE_PORT" || key == "LOCAL_ADDR" || key == "LOCAL_PORT") continue;
+            if (key == "REMOTE_ADDR" || key == "REMOTE_PORT" || key == "LOCAL_ADDR" || key == "LOCAL_PORT")
+                continue;
             recorded.headers.emplace_back(key, value);
         }
         std::function<void(const RecordedRequest&)> tell;
@@ -149,7 +150,8 @@ struct TestOrchestrator::Impl {
             hops_left = answer_for(target).redirects;
         }
         if (hops_left > 0) {
-            response.set_redirect(std::string(hop_prefix) + std::to_string(hops_left - 1) + std::string(target));
+            response.set_redirect(std::string(hop_prefix) + std::to_string(hops_left - 1) +
+                                  std::string(target));
             return;
         }
         serve(answer_for(target), response);
@@ -166,23 +168,23 @@ struct TestOrchestrator::Impl {
         }
         // A sized provider: the library sends it as it is, never recompressed.
         const std::size_t half = answer.delay_mid_body.count() > 0 ? body->size() / 2 : body->size();
-        response.set_content_provider(
-            body->size(), answer.content_type,
-            [this, body, half, delay = answer.delay_mid_body](std::size_t offset, std::size_t, httplib::DataSink& sink) {
-                if (offset == 0 && half > 0) return sink.write(body->data(), half);
-                if (offset < body->size()) {
-                    if (offset == half) pause(delay);
-                    return sink.write(body->data() + offset, body->size() - offset);
-                }
-                return true;
-            });
+        response.set_content_provider(body->size(), answer.content_type,
+                                      [this, body, half, delay = answer.delay_mid_body](
+                                          std::size_t offset, std::size_t, httplib::DataSink& sink) {
+                                          if (offset == 0 && half > 0) return sink.write(body->data(), half);
+                                          if (offset < body->size()) {
+                                              if (offset == half) pause(delay);
+                                              return sink.write(body->data() + offset, body->size() - offset);
+                                          }
+                                          return true;
+                                      });
     }
 };
 
 TestOrchestrator::TestOrchestrator(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
 
-Expected<std::unique_ptr<TestOrchestrator>, std::string> TestOrchestrator::start(
-    Scenario scenario, std::string host, int port) {
+Expected<std::unique_ptr<TestOrchestrator>, std::string> TestOrchestrator::start(Scenario scenario,
+                                                                                 std::string host, int port) {
     auto credentials = make_server_credentials({host}, {"127.0.0.1"});
     if (!credentials) return unexpected(credentials.error());
 
@@ -190,8 +192,10 @@ Expected<std::unique_ptr<TestOrchestrator>, std::string> TestOrchestrator::start
     impl->host = std::move(host);
     impl->scenario = std::move(scenario);
 
-    std::string folder_template = (std::filesystem::temp_directory_path() / "tarvo-orchestrator-XXXXXX").string();
-    if (!mkdtemp(folder_template.data())) return unexpected(std::string("cannot create a folder for the test CA"));
+    std::string folder_template =
+        (std::filesystem::temp_directory_path() / "tarvo-orchestrator-XXXXXX").string();
+    if (!mkdtemp(folder_template.data()))
+        return unexpected(std::string("cannot create a folder for the test CA"));
     impl->folder = folder_template;
     impl->ca_path = (impl->folder / "ca.pem").string();
     std::ofstream(impl->ca_path) << credentials->ca_certificate_pem;
@@ -205,7 +209,8 @@ Expected<std::unique_ptr<TestOrchestrator>, std::string> TestOrchestrator::start
     // answer would wait for the client's delayed acknowledgement.
     impl->server->set_tcp_nodelay(true);
     Impl* raw = impl.get();
-    impl->server->Get(".*", [raw](const httplib::Request& req, httplib::Response& res) { raw->handle(req, res); });
+    impl->server->Get(".*",
+                      [raw](const httplib::Request& req, httplib::Response& res) { raw->handle(req, res); });
     impl->port = port == 0 ? impl->server->bind_to_any_port("127.0.0.1")
                            : (impl->server->bind_to_port("127.0.0.1", port) ? port : -1);
     if (impl->port <= 0) return unexpected(std::string("cannot listen on 127.0.0.1"));
@@ -215,7 +220,8 @@ Expected<std::unique_ptr<TestOrchestrator>, std::string> TestOrchestrator::start
         *listen_ended = true;
     });
     // The server can only be stopped once its accept loop runs.
-    while (!impl->server->is_running() && !*listen_ended) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    while (!impl->server->is_running() && !*listen_ended)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
     return std::unique_ptr<TestOrchestrator>(new TestOrchestrator(std::move(impl)));
 }
 

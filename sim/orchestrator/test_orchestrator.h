@@ -25,7 +25,7 @@ struct Answer {
     bool gzip = false;  // send the body gzip-compressed, with Content-Encoding
     std::chrono::milliseconds delay_before_head{0};
     std::chrono::milliseconds delay_mid_body{0};  // after the first half of the body
-    int redirects = 0;  // 302 hops (on the same server) before this answer
+    int redirects = 0;                            // 302 hops (on the same server) before this answer
 };
 
 struct Scenario {
@@ -52,8 +52,9 @@ public:
 
     // Starts serving on an ephemeral port of 127.0.0.1 (or `port`), with a
     // certificate valid for `host` and 127.0.0.1.
-    static Expected<std::unique_ptr<TestOrchestrator>, std::string> start(
-        Scenario scenario, std::string host = default_host, int port = 0);
+    static Expected<std::unique_ptr<TestOrchestrator>, std::string> start(Scenario scenario,
+                                                                          std::string host = default_host,
+                                                                          int port = 0);
     ~TestOrchestrator();
 
     const std::string& host() const;

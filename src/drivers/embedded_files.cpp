@@ -42,7 +42,8 @@ Status<std::string> extract_embedded_files(const std::vector<std::filesystem::pa
                                            const std::vector<EmbeddedFile>& files) {
     for (const auto& folder : folders) {
         if (auto made = platform::create_directories(folder); !made)
-            return unexpected("Błąd tworzenia " + platform::path_text(folder) + ": " + platform::describe(made.error()));
+            return unexpected("Błąd tworzenia " + platform::path_text(folder) + ": " +
+                              platform::describe(made.error()));
     }
     for (const auto& file : files) {
         const auto target = file.folder / std::string(file.name);

@@ -180,13 +180,13 @@ std::string quote_text(std::string_view text) {
     for (std::size_t i = 0; i < text.size(); ++i) {
         const auto c = static_cast<unsigned char>(text[i]);
         switch (c) {
-        case '"': out += "\\\""; continue;
-        case '\\': out += "\\\\"; continue;
-        case '\n': out += "\\n"; continue;
-        case '\r': out += "\\r"; continue;
-        case '\t': out += "\\t"; continue;
-        case '\0': out += "\\0"; continue;
-        default: break;
+            case '"': out += "\\\""; continue;
+            case '\\': out += "\\\\"; continue;
+            case '\n': out += "\\n"; continue;
+            case '\r': out += "\\r"; continue;
+            case '\t': out += "\\t"; continue;
+            case '\0': out += "\\0"; continue;
+            default: break;
         }
         unsigned code = 0;
         if (c < 0x20 || c == 0x7F) {
@@ -216,9 +216,9 @@ std::string JsonFailure::text() const {
 
 std::string JsonNumber::describe() const {
     switch (kind) {
-    case Kind::non_negative: return "integer `" + std::to_string(magnitude) + "`";
-    case Kind::negative: return "integer `-" + std::to_string(magnitude) + "`";
-    case Kind::floating: break;
+        case Kind::non_negative: return "integer `" + std::to_string(magnitude) + "`";
+        case Kind::negative: return "integer `-" + std::to_string(magnitude) + "`";
+        case Kind::floating: break;
     }
     return "floating point `" + format_float(value) + "`";
 }
@@ -238,7 +238,7 @@ bool JsonReader::refill() {
     if (!piece) {
         failed_ = true;
         failure_.kind = piece.error().kind == StreamErrorKind::timed_out ? JsonFailureKind::stream_timed_out
-                                                                           : JsonFailureKind::stream_other;
+                                                                         : JsonFailureKind::stream_other;
         failure_.message = piece.error().message;
         failure_.position = inside_value_ ? std::optional<TextPosition>(position()) : std::nullopt;
         return false;
@@ -537,40 +537,41 @@ bool JsonReader::skip_value(std::size_t container_limit, bool check_number_range
     for (;;) {
         const int c = peek();
         switch (c) {
-        case failed: return false;
-        case end_of_input: return fail("EOF while parsing a value");
-        case 'n':
-        case 't':
-        case 'f':
-            if (!read_literal(c)) return false;
-            break;
-        case '"':
-            take();
-            if (!read_string(nullptr)) return false;
-            break;
-        case '[':
-        case '{': {
-            if (depth == container_limit) return fail("recursion limit exceeded");
-            take();
-            const std::size_t word = depth / 64;
-            if (word == open_objects_.size()) open_objects_.push_back(0);
-            const std::uint64_t bit = std::uint64_t{1} << (depth % 64);
-            open_objects_[word] = c == '{' ? open_objects_[word] | bit : open_objects_[word] & ~bit;
-            ++depth;
-            const int next = peek();
-            if (next < 0) return fail_at_end(c == '{' ? "EOF while parsing an object" : "EOF while parsing a list");
-            if (next == (c == '{' ? '}' : ']')) {
+            case failed: return false;
+            case end_of_input: return fail("EOF while parsing a value");
+            case 'n':
+            case 't':
+            case 'f':
+                if (!read_literal(c)) return false;
+                break;
+            case '"':
                 take();
-                --depth;
-                break;  // an empty container is a whole value
+                if (!read_string(nullptr)) return false;
+                break;
+            case '[':
+            case '{': {
+                if (depth == container_limit) return fail("recursion limit exceeded");
+                take();
+                const std::size_t word = depth / 64;
+                if (word == open_objects_.size()) open_objects_.push_back(0);
+                const std::uint64_t bit = std::uint64_t{1} << (depth % 64);
+                open_objects_[word] = c == '{' ? open_objects_[word] | bit : open_objects_[word] & ~bit;
+                ++depth;
+                const int next = peek();
+                if (next < 0)
+                    return fail_at_end(c == '{' ? "EOF while parsing an object" : "EOF while parsing a list");
+                if (next == (c == '{' ? '}' : ']')) {
+                    take();
+                    --depth;
+                    break;  // an empty container is a whole value
+                }
+                if (c == '{' && !read_member_key()) return false;
+                continue;
             }
-            if (c == '{' && !read_member_key()) return false;
-            continue;
-        }
-        default:
-            if (c != '-' && !is_digit(c)) return fail("expected value");
-            if (!read_number(number, check_number_range)) return false;
-            break;
+            default:
+                if (c != '-' && !is_digit(c)) return fail("expected value");
+                if (!read_number(number, check_number_range)) return false;
+                break;
         }
         // A value is complete: close what it completes, or go on to the next
         // element or member.
@@ -588,7 +589,8 @@ bool JsonReader::skip_value(std::size_t container_limit, bool check_number_range
                 --depth;
                 continue;
             }
-            if (next < 0) return fail_at_end(object ? "EOF while parsing an object" : "EOF while parsing a list");
+            if (next < 0)
+                return fail_at_end(object ? "EOF while parsing an object" : "EOF while parsing a list");
             return fail(object ? "expected `,` or `}`" : "expected `,` or `]`");
         }
     }
@@ -598,27 +600,27 @@ bool JsonReader::fail_invalid_type(std::string_view expected) {
     const int c = peek();
     std::string description;
     switch (c) {
-    case failed: return false;
-    case end_of_input: return fail("EOF while parsing a value");
-    case 'n':
-    case 't':
-    case 'f':
-        if (!read_literal(c)) return false;
-        description = c == 'n' ? "null" : c == 't' ? "boolean `true`" : "boolean `false`";
-        break;
-    case '"':
-        take();
-        if (!read_string(&scratch_)) return false;
-        description = "string " + quote_text(scratch_);
-        break;
-    case '[': description = "sequence"; break;
-    case '{': description = "map"; break;
-    default: {
-        if (c != '-' && !is_digit(c)) return fail("expected value");
-        JsonNumber number;
-        if (!read_number(number, true)) return false;
-        description = number.describe();
-    }
+        case failed: return false;
+        case end_of_input: return fail("EOF while parsing a value");
+        case 'n':
+        case 't':
+        case 'f':
+            if (!read_literal(c)) return false;
+            description = c == 'n' ? "null" : c == 't' ? "boolean `true`" : "boolean `false`";
+            break;
+        case '"':
+            take();
+            if (!read_string(&scratch_)) return false;
+            description = "string " + quote_text(scratch_);
+            break;
+        case '[': description = "sequence"; break;
+        case '{': description = "map"; break;
+        default: {
+            if (c != '-' && !is_digit(c)) return fail("expected value");
+            JsonNumber number;
+            if (!read_number(number, true)) return false;
+            description = number.describe();
+        }
     }
     return fail("invalid type: " + description + ", expected " + std::string(expected));
 }

@@ -28,9 +28,9 @@ struct TextPosition {
 };
 
 enum class JsonFailureKind {
-    invalid_data,       // the text is not what the reader accepts
-    stream_timed_out,   // the byte source failed with a time-out
-    stream_other,       // the byte source failed otherwise
+    invalid_data,      // the text is not what the reader accepts
+    stream_timed_out,  // the byte source failed with a time-out
+    stream_other,      // the byte source failed otherwise
 };
 
 struct JsonFailure {
@@ -130,7 +130,7 @@ private:
     const char* piece_end_ = nullptr;
     std::size_t piece_offset_ = 0;  // bytes of the stream before this piece
     std::size_t line_ = 1;
-    std::size_t line_start_ = 0;    // offset of the current line's first byte
+    std::size_t line_start_ = 0;     // offset of the current line's first byte
     bool looked_at_cursor_ = false;  // the byte at cursor_ counts as taken
     bool failed_ = false;
     bool source_ended_ = false;

@@ -100,7 +100,8 @@ bool StrictJsonReader::skip_number() {
     if (pos_ < text_.size() && text_[pos_] == '-') ++pos_;
     if (!next_is_digit()) return false;
     if (text_[pos_] == '0') ++pos_;
-    else while (next_is_digit()) ++pos_;
+    else
+        while (next_is_digit()) ++pos_;
     if (pos_ < text_.size() && text_[pos_] == '.') {
         ++pos_;
         if (!next_is_digit()) return false;

@@ -41,7 +41,9 @@ std::string_view status_badge(const StatusCard& card) {
     return "OFFLINE";
 }
 
-StatusCard clone_status_card(const StatusCard& card) { return StatusCard{card.title, card.text, card.online, card.standby}; }
+StatusCard clone_status_card(const StatusCard& card) {
+    return StatusCard{card.title, card.text, card.online, card.standby};
+}
 
 AppState::AppState(ClientConfig initial_config)
     : config(std::move(initial_config)),
@@ -56,7 +58,8 @@ AppState::~AppState() {
 }
 
 std::string log_line_text(const LogEntry& entry) {
-    static constexpr std::string_view names[] = {"plain", "neutral", "progress", "success", "warning", "error"};
+    static constexpr std::string_view names[] = {"plain",   "neutral", "progress",
+                                                 "success", "warning", "error"};
     const auto index = static_cast<std::size_t>(entry.level);
     const std::string_view name = index < std::size(names) ? names[index] : "?";
     return entry.time + " [" + std::string(name) + "] " + entry.text;

@@ -39,13 +39,14 @@ void publish_authorisation(AppState& state, const BootstrapResult& result, const
                  LogLevel::success);
     } else {
         push_log(state,
-                 "Autoryzowano węzeł '" + result.name + "' (WG IP: " + result.wg_ip + ", LAN: " +
-                     result.local_subnet + ")",
+                 "Autoryzowano węzeł '" + result.name + "' (WG IP: " + result.wg_ip +
+                     ", LAN: " + result.local_subnet + ")",
                  LogLevel::success);
     }
 }
 
-void publish_engine_outcome(AppState& state, const BootstrapResult& result, const std::optional<std::string>& error) {
+void publish_engine_outcome(AppState& state, const BootstrapResult& result,
+                            const std::optional<std::string>& error) {
     if (error) {
         state.wg_running = false;
         state.tunnel_card.online = false;
@@ -58,7 +59,8 @@ void publish_engine_outcome(AppState& state, const BootstrapResult& result, cons
     state.tunnel_card.online = true;
     state.tunnel_card.standby = false;
     state.tunnel_card.text = "WG " + result.wg_ip;
-    push_log(state, "Adapter WireGuard-NT ('tarvo-client', " + result.wg_ip + ") uruchomiony w jądrze Windows.",
+    push_log(state,
+             "Adapter WireGuard-NT ('tarvo-client', " + result.wg_ip + ") uruchomiony w jądrze Windows.",
              LogLevel::success);
 }
 
@@ -70,17 +72,19 @@ void settle_on_layer3(AppState& state, TunnelMechanisms& mechanisms, const Boots
     state.bridge_card.online = false;
     state.bridge_card.standby = false;
     if (shape.force_l3 && any_l2_link) {
-        push_log_str(state,
-                     "Wymuszony tryb L3 aktywny — adapter TAP przełączony w stan IDLE (neutralny dla routingu).",
-                     LogLevel::warning);
+        push_log_str(
+            state,
+            "Wymuszony tryb L3 aktywny — adapter TAP przełączony w stan IDLE (neutralny dla routingu).",
+            LogLevel::warning);
         state.bridge_card.text = "Wymuszony L3 (TAP Idle)";
     } else if (!shape.has_lan) {
         push_log_str(state, "Tryb routingu L3 aktywny (karta TAP obecna w stanie IDLE).", LogLevel::neutral);
         state.bridge_card.text = "TAP Idle (Tylko L3)";
     } else {
-        push_log(state,
-                 "Aktywna Brama L3 + NAT dla sieci lokalnej " + result.local_subnet + " (mostek L2 wyłączony).",
-                 LogLevel::success);
+        push_log(
+            state,
+            "Aktywna Brama L3 + NAT dla sieci lokalnej " + result.local_subnet + " (mostek L2 wyłączony).",
+            LogLevel::success);
         state.bridge_card.text = "Tylko L3 (" + result.local_subnet + ")";
     }
 }
@@ -109,11 +113,12 @@ void bring_up_tunnel(const TunnelContext& context, const BootstrapResult& result
     {
         auto state = shared.lock();
         push_log(*state,
-                 "Konfiguracja natywnego adaptera jądra WireGuard-NT (AllowedIPs: " + joined(allowed_ips, ", ") +
-                     ")...",
+                 "Konfiguracja natywnego adaptera jądra WireGuard-NT (AllowedIPs: " +
+                     joined(allowed_ips, ", ") + ")...",
                  LogLevel::neutral);
         engine_error = mechanisms.start_engine(
-            state->wg, EngineStart{allowed_ips, result.private_key, result.wg_ip, hub.server_public_key, hub.endpoint});
+            state->wg,
+            EngineStart{allowed_ips, result.private_key, result.wg_ip, hub.server_public_key, hub.endpoint});
     }
     {
         auto state = shared.lock();
@@ -126,15 +131,16 @@ void bring_up_tunnel(const TunnelContext& context, const BootstrapResult& result
         (void)mechanisms.run_hidden("powershell", {"-NoProfile", "-Command", std::string(kGatewayScript)});
         auto state = shared.lock();
         push_log(*state,
-                 "Brama L3 aktywna: IPv4 Forwarding oraz WinNAT (SNAT 10.200.0.0/24 -> " + result.local_subnet +
-                     ") gotowe.",
+                 "Brama L3 aktywna: IPv4 Forwarding oraz WinNAT (SNAT 10.200.0.0/24 -> " +
+                     result.local_subnet + ") gotowe.",
                  LogLevel::success);
     }
 
     const std::string target = probe_target(hub.hub_wg_ip);
     if (probe_answered(mechanisms.run_hidden("ping", {"-n", "2", "-w", "900", target}))) {
         auto state = shared.lock();
-        push_log(*state, "Handshake WireGuard potwierdzony (Ping " + target + " OK) — zielona lampka aktywna!",
+        push_log(*state,
+                 "Handshake WireGuard potwierdzony (Ping " + target + " OK) — zielona lampka aktywna!",
                  LogLevel::success);
     }
 

@@ -2,11 +2,11 @@
 
 #include <fstream>
 
+#include "json/json_text.h"
 #include "json/strict_json.h"
 #include "platform/files.h"
 #include "platform/paths.h"
 #include "text/utf8.h"
-#include "json/json_text.h"
 
 namespace tarvo {
 
@@ -77,8 +77,8 @@ bool read_array(StrictJsonReader& reader, ClientConfig& config) {
 }  // namespace
 
 std::filesystem::path client_config_path_for(const std::optional<std::string>& appdata) {
-    const std::filesystem::path base =
-        appdata ? platform::path_from_text(*appdata) : platform::host_path("C:\\ProgramData\\TARVO");
+    const std::filesystem::path base = appdata ? platform::path_from_text(*appdata)
+                                               : platform::host_path("C:\\ProgramData\\TARVO");
     return base / "TARVO" / "client.json";
 }
 
@@ -103,7 +103,8 @@ ClientConfig load_client_config_from(const std::filesystem::path& file) {
     // as a folder in place of the file) into a state bit instead of throwing.
     std::string text;
     char buffer[4096];
-    while (in.read(buffer, sizeof buffer) || in.gcount() > 0) text.append(buffer, static_cast<std::size_t>(in.gcount()));
+    while (in.read(buffer, sizeof buffer) || in.gcount() > 0)
+        text.append(buffer, static_cast<std::size_t>(in.gcount()));
     if (in.bad()) return ClientConfig{};
     return parse_client_config(text).value_or(ClientConfig{});
 }
@@ -138,6 +139,8 @@ bool save_client_config_to(const std::filesystem::path& file, const ClientConfig
     return false;
 }
 
-void save_client_config(const ClientConfig& config) { (void)save_client_config_to(client_config_path(), config); }
+void save_client_config(const ClientConfig& config) {
+    (void)save_client_config_to(client_config_path(), config);
+}
 
 }  // namespace tarvo

@@ -14,9 +14,9 @@ void start_l2_bridge(SharedState& shared, const BootstrapResult& result, const L
     {
         auto state = shared.lock();
         push_log(*state,
-                 "Aktywacja natywnego mostka L2 (EoIP C++): Link #" + std::to_string(link.id) + ", Tunnel ID " +
-                     std::to_string(inputs.tunnel_id) + ", TAP IP " + inputs.tap_address + " -> Hub " +
-                     inputs.hub_address,
+                 "Aktywacja natywnego mostka L2 (EoIP C++): Link #" + std::to_string(link.id) +
+                     ", Tunnel ID " + std::to_string(inputs.tunnel_id) + ", TAP IP " + inputs.tap_address +
+                     " -> Hub " + inputs.hub_address,
                  LogLevel::progress);
         outcome = launch_l2_bridge(state->bridge, inputs, system);
     }
@@ -26,7 +26,8 @@ void start_l2_bridge(SharedState& shared, const BootstrapResult& result, const L
         state->bridge_card.online = true;
         state->bridge_card.standby = false;
         state->bridge_card.text = "EoIP " + inputs.tap_address;
-        push_log(*state, "Natywny mostek L2 EoIP aktywny na karcie TAP " + *outcome + " (Media Status: Connected).",
+        push_log(*state,
+                 "Natywny mostek L2 EoIP aktywny na karcie TAP " + *outcome + " (Media Status: Connected).",
                  LogLevel::success);
     } else {
         state->l2_running = false;

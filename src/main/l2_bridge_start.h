@@ -14,6 +14,7 @@ namespace tarvo {
 // runs or its start has failed (the earlier bridge's stop, the child
 // processes and the binds all wait under it), then takes it again to publish.
 void start_l2_bridge(SharedState& shared, const BootstrapResult& result, const LinkInfo& link,
-                     const std::string& probe_target, BridgeStartSystem& system = system_bridge_start_system());
+                     const std::string& probe_target,
+                     BridgeStartSystem& system = system_bridge_start_system());
 
 }  // namespace tarvo

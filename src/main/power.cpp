@@ -30,7 +30,8 @@ PowerOnCopy begin_power_on(const TunnelContext& context) {
     state->connecting = true;
     set_card(state->tunnel_card, false, false, "Start usługi...");
     set_card(state->bridge_card, false, false, "Oczekiwanie");
-    push_log(*state, "Włączanie tunelu i autoryzacja w " + context.endpoint.base_url + "...", LogLevel::progress);
+    push_log(*state, "Włączanie tunelu i autoryzacja w " + context.endpoint.base_url + "...",
+             LogLevel::progress);
     PowerOnCopy copy;
     copy.code = state->config.DeviceCode;
     copy.report.power_on = true;
@@ -74,7 +75,8 @@ void park(const TunnelContext& context, const PowerOnCopy& copy, const Bootstrap
         context.mechanisms->close_engine(state->wg);
         state->wg_running = false;
         state->l2_running = false;
-        set_card(state->orchestrator_card, true, refused, "HTTPS OK (ID #" + std::to_string(answer.node_id) + ")");
+        set_card(state->orchestrator_card, true, refused,
+                 "HTTPS OK (ID #" + std::to_string(answer.node_id) + ")");
         state->tunnel_card.online = false;
         state->tunnel_card.standby = refused;
         state->bridge_card.online = false;
@@ -83,25 +85,29 @@ void park(const TunnelContext& context, const PowerOnCopy& copy, const Bootstrap
         state->tx_rate_text = "0 B/s";
         const std::string id = std::to_string(answer.node_id);
         if (refused) {
-            const std::string reason = answer.reason.value_or("Przepustka serwisowa wygasła lub została wyłączona");
+            const std::string reason = answer.reason.value_or(
+                "Przepustka serwisowa wygasła lub została wyłączona");
             state->tunnel_card.text = "Przepustka wyłączona";
             state->headline = answer.name + "  •  " + reason;
             state->detail = "Kod " + answer.pass_code.value_or(copy.code) +
                             " nie ma aktywnego dostępu — poproś administratora o aktywację lub nowy kod";
             state->status_label = is_pass_expired(answer.pass_status) ? "PASS WYGASŁA" : "PASS WYŁĄCZONA";
             state->accent_color = kRed;
-            push_log(*state, "Odmowa zestawienia tunelu dla '" + answer.name + "': " + reason + ".", LogLevel::error);
+            push_log(*state, "Odmowa zestawienia tunelu dla '" + answer.name + "': " + reason + ".",
+                     LogLevel::error);
         } else {
-            state->tunnel_card.text = answer.project_enabled ? "Brak linku w projekcie" : "Projekt wstrzymany";
+            state->tunnel_card.text = answer.project_enabled ? "Brak linku w projekcie"
+                                                             : "Projekt wstrzymany";
             state->headline = answer.name + "  •  Oczekiwanie na link w projekcie";
             state->detail = "Połączono z Orkiestratorem (ID #" + id + ") — dodaj linię L3/L2 w panelu SD-WAN";
             state->status_label = "OCZEKIWANIE";
             state->accent_color = kCyan;
-            push_log(*state,
-                     "Połączono z Orkiestratorem ('" + answer.name + "', ID #" + id +
-                         "). Brak przypisanego linku L3/L2 w projekcie — tunel VPN i karta TAP pozostają w trybie "
-                         "oczekiwania (IDLE).",
-                     LogLevel::progress);
+            push_log(
+                *state,
+                "Połączono z Orkiestratorem ('" + answer.name + "', ID #" + id +
+                    "). Brak przypisanego linku L3/L2 w projekcie — tunel VPN i karta TAP pozostają w trybie "
+                    "oczekiwania (IDLE).",
+                LogLevel::progress);
         }
         state->last_result = answer;
     }
@@ -153,7 +159,8 @@ void run_power_on(const TunnelContext& context) {
         return;
     }
     if (!answer->hub || answer->hub->server_public_key.empty()) {
-        end_early(context, "Błąd: odpowiedź serwera nie zawiera konfiguracji huba.", "Błąd danych", std::nullopt);
+        end_early(context, "Błąd: odpowiedź serwera nie zawiera konfiguracji huba.", "Błąd danych",
+                  std::nullopt);
         return;
     }
     std::string signature = topology_signature(*answer);
@@ -176,7 +183,8 @@ void power_off(TunnelContext context) {
         save_client_config(state->config);
         state->disconnecting = true;
         state->power_on = false;
-        push_log_str(*state, "Wyłączanie tunelu SD-WAN, przełączanie TAP w tryb IDLE i powiadamianie serwera...",
+        push_log_str(*state,
+                     "Wyłączanie tunelu SD-WAN, przełączanie TAP w tryb IDLE i powiadamianie serwera...",
                      LogLevel::warning);
         context.mechanisms->stop_bridge(state->bridge, true);
         context.mechanisms->close_engine(state->wg);
@@ -194,13 +202,15 @@ void power_off(TunnelContext context) {
         auto state = context.shared->lock();
         set_card(state->tunnel_card, false, false, "Zatrzymany");
         set_card(state->bridge_card, false, false, "TAP Idle");
-        state->headline = state->last_result ? state->last_result->name + " (Tunel wyłączony)" : "Tunel wyłączony";
+        state->headline = state->last_result ? state->last_result->name + " (Tunel wyłączony)"
+                                             : "Tunel wyłączony";
         state->status_label = "WYŁĄCZONY";
         state->accent_color = kSlate;
         state->rx_rate_text = "0 B/s";
         state->tx_rate_text = "0 B/s";
         state->disconnecting = false;
-        push_log_str(*state, "Tunel SD-WAN został wyłączony (Orkiestrator widoczny, adapter TAP w trybie IDLE).",
+        push_log_str(*state,
+                     "Tunel SD-WAN został wyłączony (Orkiestrator widoczny, adapter TAP w trybie IDLE).",
                      LogLevel::neutral);
     }
     context.repaint();
@@ -213,7 +223,8 @@ void save_key(const TunnelContext& context, std::string& key_input, bool& editin
         auto state = context.shared->lock();
         if (!is_valid_access_code(key_input)) {
             push_log(*state,
-                     "Uwaga: nieprawidłowy format '" + key_input + "' (podaj 12-znakowy klucz lub kod PASS-48H-...).",
+                     "Uwaga: nieprawidłowy format '" + key_input +
+                         "' (podaj 12-znakowy klucz lub kod PASS-48H-...).",
                      LogLevel::warning);
         } else if (key_input.starts_with("PASS-")) {
             push_log(*state, "Kod przepustki serwisowej zapisany: " + key_input, LogLevel::success);

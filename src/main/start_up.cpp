@@ -12,7 +12,8 @@ StartupResult run_start_up(const std::vector<std::string>& args,
                            const std::optional<std::filesystem::path>& running) {
     StartupResult result;
     result.config = load_client_config();
-    result.options = apply_command_line(args, result.config, [](const ClientConfig& c) { save_client_config(c); });
+    result.options = apply_command_line(args, result.config,
+                                        [](const ClientConfig& c) { save_client_config(c); });
 
     (void)extract_embedded_files();
     (void)extract_embedded_files();

@@ -23,14 +23,15 @@ std::string first_success_line(const BootstrapResult& answer, const Orchestrator
     const std::string id = std::to_string(answer.node_id);
     if (is_pass(answer)) {
         return "Rozpoznano przepustkę serwisową '" + answer.name + "' (ID #" + id +
-               ", ważna do: " + format_pass_expiry(answer.pass_expires_at) + " UTC, stan: " +
-               reason_or_ok(answer) + ").";
+               ", ważna do: " + format_pass_expiry(answer.pass_expires_at) +
+               " UTC, stan: " + reason_or_ok(answer) + ").";
     }
     return "Połączono z Orkiestratorem " + endpoint.base_url + " (Węzeł '" + answer.name + "' ID #" + id +
            ", Stan: " + reason_or_ok(answer) + ").";
 }
 
-void publish_answer(SharedState& shared, const BootstrapResult& answer, const OrchestratorEndpoint& endpoint) {
+void publish_answer(SharedState& shared, const BootstrapResult& answer,
+                    const OrchestratorEndpoint& endpoint) {
     auto state = shared.lock();
     const bool blocked = is_pass_blocked(answer);
     set_card(state->orchestrator_card, true, blocked, answered_card_text(answer));
@@ -57,7 +58,8 @@ void publish_sync_error(SharedState& shared, const std::string& error, bool reac
 }  // namespace
 
 std::string answered_card_text(const BootstrapResult& answer) {
-    return std::string(is_pass(answer) ? "PASS OK" : "HTTPS OK") + " (ID #" + std::to_string(answer.node_id) + ")";
+    return std::string(is_pass(answer) ? "PASS OK" : "HTTPS OK") + " (ID #" + std::to_string(answer.node_id) +
+           ")";
 }
 
 void check_orchestrator_status(SharedState& shared, const OrchestratorEndpoint& endpoint) {

@@ -10,8 +10,8 @@ namespace {
 class SystemTunnelMechanisms final : public TunnelMechanisms {
 public:
     std::optional<std::string> start_engine(WgEngine& engine, const EngineStart& start) override {
-        const auto started = start_wg_engine(
-            engine, {start.allowed_ips, start.private_key, start.wg_ip, start.server_public_key, start.endpoint});
+        const auto started = start_wg_engine(engine, {start.allowed_ips, start.private_key, start.wg_ip,
+                                                      start.server_public_key, start.endpoint});
         if (!started) return started.error();
         return std::nullopt;
     }
@@ -36,7 +36,9 @@ public:
 class SystemTunnelClock final : public TunnelClock {
 public:
     std::chrono::steady_clock::time_point now() override { return std::chrono::steady_clock::now(); }
-    void sleep_for(std::chrono::steady_clock::duration duration) override { std::this_thread::sleep_for(duration); }
+    void sleep_for(std::chrono::steady_clock::duration duration) override {
+        std::this_thread::sleep_for(duration);
+    }
 };
 
 }  // namespace

@@ -47,8 +47,8 @@ void sample_traffic(const TunnelContext& context) {
         state->last_sample_at = now;
         return;
     }
-    const auto rates = rate_between(state->prev_rx_total, state->prev_tx_total, state->rx_total, state->tx_total,
-                                    now - *state->last_sample_at);
+    const auto rates = rate_between(state->prev_rx_total, state->prev_tx_total, state->rx_total,
+                                    state->tx_total, now - *state->last_sample_at);
     if (!rates) return;
     state->rx_rate_text = format_rate(rates->rx_per_second);
     state->rx_total_text = "Suma: " + format_bytes(state->rx_total);

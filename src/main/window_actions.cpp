@@ -15,7 +15,9 @@ class ThreadOperations final : public ClientOperations {
 public:
     explicit ThreadOperations(TunnelContext context) : context_(std::move(context)) {}
 
-    void start_worker(bool auto_connect) override { std::thread(worker_loop, context_, auto_connect).detach(); }
+    void start_worker(bool auto_connect) override {
+        std::thread(worker_loop, context_, auto_connect).detach();
+    }
     void start_power_on() override { std::thread(power_on_thread_body, context_).detach(); }
     void start_power_off() override { std::thread(power_off, context_).detach(); }
     void save_key(std::string& key_input, bool& editing_key) override {
@@ -29,8 +31,8 @@ private:
 
 }  // namespace
 
-std::unique_ptr<ClientOperations> make_client_operations(std::shared_ptr<SharedState> shared,
-                                                         std::shared_ptr<platform::RepaintRequester> repaint) {
+std::unique_ptr<ClientOperations> make_client_operations(
+    std::shared_ptr<SharedState> shared, std::shared_ptr<platform::RepaintRequester> repaint) {
     TunnelContext context;
     context.shared = std::move(shared);
     context.endpoint = production_orchestrator();
@@ -55,13 +57,15 @@ bool toggle_force_l3(SharedState& shared) {
         state->accent_color = look.color;
     }
     if (now_forced)
-        push_log_str(*state,
-                     "Włączono ręczne wymuszenie trybu L3 (mostek L2/EoIP wyłączony, karta TAP w trybie IDLE).",
-                     LogLevel::warning);
+        push_log_str(
+            *state,
+            "Włączono ręczne wymuszenie trybu L3 (mostek L2/EoIP wyłączony, karta TAP w trybie IDLE).",
+            LogLevel::warning);
     else
-        push_log_str(*state,
-                     "Przywrócono automatyczny wybór trybu L2/L3 na podstawie konfiguracji projektu w Orkiestratorze.",
-                     LogLevel::progress);
+        push_log_str(
+            *state,
+            "Przywrócono automatyczny wybór trybu L2/L3 na podstawie konfiguracji projektu w Orkiestratorze.",
+            LogLevel::progress);
     return state->power_on;
 }
 

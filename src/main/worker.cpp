@@ -40,7 +40,8 @@ void stop_tunnel(AppState& state, TunnelMechanisms& mechanisms, const BootstrapR
                  const std::string& stored_code) {
     const bool refused = is_pass_blocked(answer);
     push_log(state,
-             "Kanał kontrolny :5000 — brak zgody na tunel (" + answer.reason.value_or("Brak linku w projekcie") +
+             "Kanał kontrolny :5000 — brak zgody na tunel (" +
+                 answer.reason.value_or("Brak linku w projekcie") +
                  "). Zatrzymuję WG i przełączam TAP w stan IDLE.",
              refused ? LogLevel::error : LogLevel::warning);
     mechanisms.stop_bridge(state.bridge, true);
@@ -143,6 +144,8 @@ void worker_loop(TunnelContext context, bool auto_connect) {
     }
 }
 
-void status_check_thread_body(TunnelContext context) { check_orchestrator_status(*context.shared, context.endpoint); }
+void status_check_thread_body(TunnelContext context) {
+    check_orchestrator_status(*context.shared, context.endpoint);
+}
 
 }  // namespace tarvo

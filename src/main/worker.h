@@ -9,7 +9,8 @@
 
 namespace tarvo {
 
-inline constexpr std::chrono::nanoseconds kWorkerPeriod = std::chrono::seconds(2) + std::chrono::milliseconds(500);
+inline constexpr std::chrono::nanoseconds kWorkerPeriod = std::chrono::seconds(2) +
+                                                          std::chrono::milliseconds(500);
 
 // One cycle after the sleep: sample, copy, then poll or check as the copies say.
 void run_worker_cycle(const TunnelContext& context);

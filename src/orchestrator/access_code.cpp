@@ -10,13 +10,9 @@ namespace {
 
 bool is_ascii_digit(char c) { return c >= '0' && c <= '9'; }
 
-bool is_ascii_alnum(char c) {
-    return is_ascii_digit(c) || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
-}
+bool is_ascii_alnum(char c) { return is_ascii_digit(c) || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
 
-bool all_of(std::string_view text, bool (*pred)(char)) {
-    return std::all_of(text.begin(), text.end(), pred);
-}
+bool all_of(std::string_view text, bool (*pred)(char)) { return std::all_of(text.begin(), text.end(), pred); }
 
 std::string clean(std::string_view code) {
     std::string out;
@@ -48,7 +44,8 @@ std::optional<PassParts> pass_parts(std::string_view cleaned) {
     const std::size_t h = after.find('H');
     if (h == std::string_view::npos) return std::nullopt;
     const PassParts parts{after.substr(0, h), after.substr(h + 1)};
-    const bool hours_ok = !parts.hours.empty() && parts.hours.size() <= 4 && all_of(parts.hours, is_ascii_digit);
+    const bool hours_ok = !parts.hours.empty() && parts.hours.size() <= 4 &&
+                          all_of(parts.hours, is_ascii_digit);
     const bool rest_ok = parts.rest.size() == 8 && all_of(parts.rest, is_ascii_alnum);
     if (!hours_ok || !rest_ok) return std::nullopt;
     return parts;

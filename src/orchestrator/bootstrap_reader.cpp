@@ -27,16 +27,16 @@ bool read_value(JsonReader& r, std::int32_t& out) {
     constexpr std::uint64_t positive_limit = 2147483647;
     constexpr std::uint64_t negative_limit = 2147483648;
     switch (number.kind) {
-    case JsonNumber::Kind::non_negative:
-        if (number.magnitude > positive_limit) break;
-        out = static_cast<std::int32_t>(number.magnitude);
-        return true;
-    case JsonNumber::Kind::negative:
-        if (number.magnitude > negative_limit) break;
-        out = static_cast<std::int32_t>(-static_cast<std::int64_t>(number.magnitude));
-        return true;
-    case JsonNumber::Kind::floating:
-        return r.fail("invalid type: " + number.describe() + ", expected i32");
+        case JsonNumber::Kind::non_negative:
+            if (number.magnitude > positive_limit) break;
+            out = static_cast<std::int32_t>(number.magnitude);
+            return true;
+        case JsonNumber::Kind::negative:
+            if (number.magnitude > negative_limit) break;
+            out = static_cast<std::int32_t>(-static_cast<std::int64_t>(number.magnitude));
+            return true;
+        case JsonNumber::Kind::floating:
+            return r.fail("invalid type: " + number.describe() + ", expected i32");
     }
     return r.fail("invalid value: " + number.describe() + ", expected i32");
 }
@@ -83,7 +83,8 @@ bool read_members(JsonReader& r, std::size_t key_limit, OnMember on_member) {
             return true;
         }
         if (!first) {
-            if (c != ',') return c < 0 ? r.fail_at_end("EOF while parsing an object") : r.fail("expected `,` or `}`");
+            if (c != ',')
+                return c < 0 ? r.fail_at_end("EOF while parsing an object") : r.fail("expected `,` or `}`");
             r.take();
             c = r.peek();
             if (c < 0) return r.fail_at_end("EOF while parsing a value");

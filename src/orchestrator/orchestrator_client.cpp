@@ -37,8 +37,8 @@ std::string server_error_text(int status, ByteSource& body) {
 }  // namespace
 
 const OrchestratorEndpoint& production_orchestrator() {
-    static const OrchestratorEndpoint endpoint{std::string(orchestrator_host()),
-                                               std::string(orchestrator_base_url()), {}, {}};
+    static const OrchestratorEndpoint endpoint{
+        std::string(orchestrator_host()), std::string(orchestrator_base_url()), {}, {}};
     return endpoint;
 }
 

@@ -17,9 +17,9 @@ namespace tarvo {
 // Where the requests go. The program uses `production_orchestrator()`; tests
 // and the simulated network name another server and trust its CA.
 struct OrchestratorEndpoint {
-    std::string host;      // shown in status texts
-    std::string base_url;  // "https://{host}/tarvo", requests append their paths
-    std::string ca_bundle_path;                           // tests only
+    std::string host;            // shown in status texts
+    std::string base_url;        // "https://{host}/tarvo", requests append their paths
+    std::string ca_bundle_path;  // tests only
     std::vector<platform::HostAddress> resolve_override;  // tests only
 };
 

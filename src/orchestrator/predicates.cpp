@@ -54,8 +54,8 @@ std::string topology_signature(const BootstrapResult& result) {
     for (std::size_t i = 0; i < links.size(); ++i) {
         const LinkInfo& link = links[i];
         if (i > 0) out += '|';
-        out += std::to_string(link.id) + ':' + link.mode + ':' + link.src_subnet + ':' + link.dst_subnet + ':' +
-               link.tap_ip.value_or("") + ':' + std::to_string(link.tunnel_id);
+        out += std::to_string(link.id) + ':' + link.mode + ':' + link.src_subnet + ':' + link.dst_subnet +
+               ':' + link.tap_ip.value_or("") + ':' + std::to_string(link.tunnel_id);
     }
     return out;
 }

@@ -10,9 +10,9 @@ int main(int argc, char** argv) {
     const auto start = tarvo::run_start_up(tarvo::platform::process_arguments(argc, argv));
     if (start.options.no_launch) return 0;
     // A window that cannot be opened ends the program quietly, with exit code 0.
-    (void)tarvo::platform::run_window(tarvo::ui::main_window_options(), [&](tarvo::platform::WindowContext& window) {
-        return tarvo::ui::create_app(window, start.config);
-    });
+    (void)tarvo::platform::run_window(
+        tarvo::ui::main_window_options(),
+        [&](tarvo::platform::WindowContext& window) { return tarvo::ui::create_app(window, start.config); });
     // The worker and any power-on or power-off thread still run and use
     // objects of static lifetime: end the process without destroying those
     // under them.

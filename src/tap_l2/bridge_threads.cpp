@@ -48,7 +48,8 @@ void tap_to_gre_loop(TapToGreContext context) {
         const auto read = wait_for_read(*transfer, started, *context.running);
         if (!read) break;
         if (read->state != TapState::completed) continue;
-        const std::size_t length = frame_datagram(datagram, read->bytes, context.tunnel_id, *context.sequence);
+        const std::size_t length = frame_datagram(datagram, read->bytes, context.tunnel_id,
+                                                  *context.sequence);
         if (length == 0) continue;
         (void)context.socket->send_to(std::span(datagram).first(length), context.hub_addr);
         context.tx_bytes->fetch_add(read->bytes);

@@ -47,16 +47,17 @@ std::size_t frame_datagram(std::span<std::uint8_t, kFrameDatagramCapacity> datag
     return kEoipHeaderSize + frame_length;
 }
 
-std::array<std::uint8_t, kEoipHeaderSize> build_keepalive_answer(std::uint16_t tunnel_id, SequenceCounter& sequence) {
+std::array<std::uint8_t, kEoipHeaderSize> build_keepalive_answer(std::uint16_t tunnel_id,
+                                                                 SequenceCounter& sequence) {
     std::array<std::uint8_t, kEoipHeaderSize> answer{};
     build_eoip_header(answer, tunnel_id, 0, sequence);
     return answer;
 }
 
 std::array<std::uint8_t, kArpKeepaliveFrameSize> build_arp_keepalive_frame(const MacAddress& tap_mac,
-                                                                            const Ipv4Address& sender) {
+                                                                           const Ipv4Address& sender) {
     std::array<std::uint8_t, kArpKeepaliveFrameSize> frame{};
-    std::fill_n(frame.begin(), 6, 0xFF);                  // broadcast
+    std::fill_n(frame.begin(), 6, 0xFF);                   // broadcast
     std::copy(tap_mac.begin(), tap_mac.end(), &frame[6]);  // source MAC
     put_big_endian16(&frame[12], 0x0806);                  // ARP
     put_big_endian16(&frame[14], 1);                       // Ethernet
@@ -73,13 +74,14 @@ std::array<std::uint8_t, kArpKeepaliveFrameSize> build_arp_keepalive_frame(const
 }
 
 Expected<std::span<const std::uint8_t>, DatagramDrop> accept_datagram(std::span<const std::uint8_t> packet,
-                                                                       const Ipv4Address& source,
-                                                                       const Ipv4Address& hub,
-                                                                       std::uint16_t tunnel_id) {
+                                                                      const Ipv4Address& source,
+                                                                      const Ipv4Address& hub,
+                                                                      std::uint16_t tunnel_id) {
     if (packet.size() < kShortestAccepted) return unexpected(DatagramDrop::too_short);
     if (source != hub) return unexpected(DatagramDrop::foreign_source);
     const std::size_t ip_header_length = static_cast<std::size_t>(packet[0] & 0x0F) * 4;
-    if (packet.size() < ip_header_length + kGreHeaderWithoutKey) return unexpected(DatagramDrop::no_gre_header);
+    if (packet.size() < ip_header_length + kGreHeaderWithoutKey)
+        return unexpected(DatagramDrop::no_gre_header);
     const auto gre = packet.subspan(ip_header_length);
     if (gre[2] != kProtocolHigh || gre[3] != kProtocolLow) return unexpected(DatagramDrop::not_eoip);
     const std::size_t gre_header_length = (gre[0] & kKeyBit) ? kEoipHeaderSize : kGreHeaderWithoutKey;

@@ -59,12 +59,13 @@ std::size_t frame_datagram(std::span<std::uint8_t, kFrameDatagramCapacity> datag
                            std::uint16_t tunnel_id, SequenceCounter& sequence);
 
 // The bare header that answers a matching datagram with an empty payload.
-std::array<std::uint8_t, kEoipHeaderSize> build_keepalive_answer(std::uint16_t tunnel_id, SequenceCounter& sequence);
+std::array<std::uint8_t, kEoipHeaderSize> build_keepalive_answer(std::uint16_t tunnel_id,
+                                                                 SequenceCounter& sequence);
 
 // A broadcast ARP request from `tap_mac` and `sender`, asking for the host .2
 // of the sender's /24.
 std::array<std::uint8_t, kArpKeepaliveFrameSize> build_arp_keepalive_frame(const MacAddress& tap_mac,
-                                                                            const Ipv4Address& sender);
+                                                                           const Ipv4Address& sender);
 
 // Why a received packet was dropped, in the order the tests run.
 enum class DatagramDrop {
@@ -81,8 +82,8 @@ enum class DatagramDrop {
 // keepalive to answer), a view into `packet`. The header's length and
 // sequence fields are not read.
 Expected<std::span<const std::uint8_t>, DatagramDrop> accept_datagram(std::span<const std::uint8_t> packet,
-                                                                       const Ipv4Address& source,
-                                                                       const Ipv4Address& hub,
-                                                                       std::uint16_t tunnel_id);
+                                                                      const Ipv4Address& source,
+                                                                      const Ipv4Address& hub,
+                                                                      std::uint16_t tunnel_id);
 
 }  // namespace tarvo

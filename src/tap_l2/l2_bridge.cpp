@@ -41,18 +41,19 @@ void address_tap_adapter(BridgeStartSystem& system, const std::string& guid, con
     (void)system.run_hidden("netsh", {"interface", "ipv4", "set", "address", "name=" + guid, "static",
                                       address.address, address.mask});
     if (!parse_dotted_ipv4(address.address) || !parse_dotted_ipv4(address.mask)) return;
-    run_powershell(system, "$a = " + adapter_filter(guid) + "; if ($a) { netsh interface ipv4 set address name=\"" +
+    run_powershell(system, "$a = " + adapter_filter(guid) +
+                               "; if ($a) { netsh interface ipv4 set address name=\"" +
                                "$($a.Name)\" static " + address.address + " " + address.mask + " }");
 }
 
 MacAddress query_tap_mac(BridgeStartSystem& system, const std::string& guid) {
-    const CommandOutput output =
-        system.run_hidden("powershell", {"-NoProfile", "-Command", "(" + adapter_filter(guid) + ").MacAddress"});
+    const CommandOutput output = system.run_hidden(
+        "powershell", {"-NoProfile", "-Command", "(" + adapter_filter(guid) + ").MacAddress"});
     return parse_mac_address(output.text);
 }
 
 Expected<std::unique_ptr<platform::GreSocket>, std::string> open_bound_socket(BridgeStartSystem& system,
-                                                                             const Ipv4Address& local) {
+                                                                              const Ipv4Address& local) {
     auto socket = system.open_gre_socket();
     if (!socket) return unexpected(std::string("Nie udało się utworzyć gniazda Raw Socket (Proto 47 GRE)"));
     (void)(*socket)->set_receive_timeout(kReceiveTimeout);
@@ -123,7 +124,8 @@ Expected<std::string, std::string> launch_l2_bridge(L2Bridge& bridge, const Brid
                           " (kod Win32: " + std::to_string(tap.error()) + ")");
     }
     if (const auto media = (*tap)->set_media_status(true); !media) {
-        return unexpected("TAP_IOCTL_SET_MEDIA_STATUS nie powiodło się (kod: " + std::to_string(media.error()) + ")");
+        return unexpected(
+            "TAP_IOCTL_SET_MEDIA_STATUS nie powiodło się (kod: " + std::to_string(media.error()) + ")");
     }
     system.start_socket_library();
     const auto local = parse_tunnel_address(inputs.wg_ip);
@@ -149,8 +151,8 @@ Expected<std::string, std::string> launch_l2_bridge(L2Bridge& bridge, const Brid
         &tap_to_gre_thread_entry,
         TapToGreContext{bridge.running, sequence, bridge.tx_bytes, device, gre, *hub, inputs.tunnel_id}));
     bridge.threads.push_back(start_bridge_thread(
-        &gre_to_tap_thread_entry,
-        GreToTapContext{bridge.running, bridge.rx_bytes, sequence, device, gre, *hub, *hub, inputs.tunnel_id}));
+        &gre_to_tap_thread_entry, GreToTapContext{bridge.running, bridge.rx_bytes, sequence, device, gre,
+                                                  *hub, *hub, inputs.tunnel_id}));
     bridge.threads.push_back(start_bridge_thread(
         &arp_keepalive_thread_entry,
         ArpKeepaliveContext{bridge.running, sequence, gre, *hub, sender, tap_mac, inputs.tunnel_id}));

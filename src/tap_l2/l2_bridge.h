@@ -24,7 +24,7 @@ struct L2Bridge {
     std::shared_ptr<std::atomic<bool>> running = std::make_shared<std::atomic<bool>>(false);
     std::shared_ptr<std::atomic<std::uint64_t>> rx_bytes = std::make_shared<std::atomic<std::uint64_t>>(0);
     std::shared_ptr<std::atomic<std::uint64_t>> tx_bytes = std::make_shared<std::atomic<std::uint64_t>>(0);
-    std::unique_ptr<platform::TapDevice> tap;       // none when null
+    std::unique_ptr<platform::TapDevice> tap;     // none when null
     std::unique_ptr<platform::GreSocket> socket;  // none when null
 };
 

@@ -4,7 +4,8 @@ namespace tarvo::text {
 
 Expected<HostAndPort, std::string> split_host_port(std::string_view text) {
     const std::size_t colon = text.rfind(':');
-    if (colon == std::string_view::npos) return unexpected(std::string("nieprawidłowy adres gniazda: brak portu"));
+    if (colon == std::string_view::npos)
+        return unexpected(std::string("nieprawidłowy adres gniazda: brak portu"));
     std::string_view host = text.substr(0, colon);
     const std::string_view port_text = text.substr(colon + 1);
     if (host.size() >= 2 && host.front() == '[' && host.back() == ']') host = host.substr(1, host.size() - 2);

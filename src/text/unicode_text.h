@@ -13,9 +13,9 @@
 namespace tarvo::unicode {
 
 struct Character {
-    char32_t code_point;   // meaningful only when `valid`
-    std::size_t length;    // bytes taken from the text, at least 1
-    bool valid;            // false for a single byte of invalid UTF-8
+    char32_t code_point;  // meaningful only when `valid`
+    std::size_t length;   // bytes taken from the text, at least 1
+    bool valid;           // false for a single byte of invalid UTF-8
 };
 
 // The character at the start of `text` (which must not be empty).

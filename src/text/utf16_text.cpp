@@ -41,10 +41,8 @@ std::string utf16_to_utf8(std::u16string_view text) {
 
 bool is_valid_utf16(std::u16string_view text) {
     for (std::size_t i = 0; i < text.size(); ++i) {
-        if (is_high_surrogate(text[i]) && i + 1 < text.size() && is_low_surrogate(text[i + 1]))
-            ++i;
-        else if (is_high_surrogate(text[i]) || is_low_surrogate(text[i]))
-            return false;
+        if (is_high_surrogate(text[i]) && i + 1 < text.size() && is_low_surrogate(text[i + 1])) ++i;
+        else if (is_high_surrogate(text[i]) || is_low_surrogate(text[i])) return false;
     }
     return true;
 }

@@ -134,7 +134,8 @@ void act_on_requests(ClientApp& app, const FrameValues& frame) {
 std::unique_ptr<platform::WindowApp> make_window_app(std::unique_ptr<ClientApp> app, float dpi_scale) {
     // The sizes the panel asks for are baked once the window has settled.
     const int quarter = static_cast<int>(std::lround(13 * dpi_scale * 4));
-    app->fonts.bake(*ImGui::GetIO().Fonts, {{FontFamily::proportional, quarter}, {FontFamily::monospace, quarter}});
+    app->fonts.bake(*ImGui::GetIO().Fonts,
+                    {{FontFamily::proportional, quarter}, {FontFamily::monospace, quarter}});
     return std::make_unique<ClientWindowApp>(std::move(app));
 }
 
@@ -157,9 +158,9 @@ std::unique_ptr<platform::WindowApp> create_app(platform::WindowContext& window,
     auto shared = create_shared_state(std::move(config));
     auto operations = make_client_operations(shared, window.repaint_requester());
     operations->start_worker(auto_connect);
-    return make_window_app(
-        std::make_unique<ClientApp>(std::move(key), std::move(shared), std::move(operations), std::move(faces)),
-        window.dpi_scale());
+    return make_window_app(std::make_unique<ClientApp>(std::move(key), std::move(shared),
+                                                       std::move(operations), std::move(faces)),
+                           window.dpi_scale());
 }
 
 }  // namespace tarvo::ui

@@ -39,8 +39,8 @@ ImFont* add_face(ImFontAtlas& atlas, const std::string& bytes, float size_px, bo
     config.MergeMode = merge;
     config.OversampleH = 2;
     config.OversampleV = 1;
-    return atlas.AddFontFromMemoryTTF(const_cast<char*>(bytes.data()), static_cast<int>(bytes.size()), size_px,
-                                      &config, kGlyphRanges);
+    return atlas.AddFontFromMemoryTTF(const_cast<char*>(bytes.data()), static_cast<int>(bytes.size()),
+                                      size_px, &config, kGlyphRanges);
 }
 
 }  // namespace
@@ -71,7 +71,8 @@ bool FontCache::rebuild_if_needed(ImFontAtlas& atlas, bool resizing) {
     // Only the last frame's sizes: those a resize passed through are dropped.
     std::set<Key> wanted;
     wanted.swap(used_);
-    const bool missing = std::any_of(wanted.begin(), wanted.end(), [&](const Key& k) { return !baked_.contains(k); });
+    const bool missing = std::any_of(wanted.begin(), wanted.end(),
+                                     [&](const Key& k) { return !baked_.contains(k); });
     if (!missing || (resizing && !baked_.empty())) return false;
     bake(atlas, wanted);
     return true;

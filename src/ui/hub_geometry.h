@@ -20,11 +20,11 @@ struct ProjectedPoint {
 
 using ProjectedVertices = std::array<ProjectedPoint, 6>;
 
-inline constexpr std::array<std::array<float, 3>, 6> kHubVertices{{
-    {0, -1, 0}, {0, 1, 0}, {-1, 0, 0}, {1, 0, 0}, {0, 0, -1}, {0, 0, 1}}};
+inline constexpr std::array<std::array<float, 3>, 6> kHubVertices{
+    {{0, -1, 0}, {0, 1, 0}, {-1, 0, 0}, {1, 0, 0}, {0, 0, -1}, {0, 0, 1}}};
 
-inline constexpr std::array<std::array<int, 2>, 12> kHubEdges{{
-    {0, 2}, {0, 3}, {0, 4}, {0, 5}, {1, 2}, {1, 3}, {1, 4}, {1, 5}, {2, 4}, {4, 3}, {3, 5}, {5, 2}}};
+inline constexpr std::array<std::array<int, 2>, 12> kHubEdges{
+    {{0, 2}, {0, 3}, {0, 4}, {0, 5}, {1, 2}, {1, 3}, {1, 4}, {1, 5}, {2, 4}, {4, 3}, {3, 5}, {5, 2}}};
 
 // Speed of the turn about Y: faster while the tunnel is on.
 float hub_speed(bool power_on);

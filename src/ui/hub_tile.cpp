@@ -18,7 +18,8 @@ struct StateColour {
     int r, g, b;
 };
 
-void draw_ring(ImDrawList& painter, const HubProjection& p, float phi, float t, float satellite_angle, float px) {
+void draw_ring(ImDrawList& painter, const HubProjection& p, float phi, float t, float satellite_angle,
+               float px) {
     constexpr float kRadius = 1.12f;
     const float sp = std::sin(phi), cp = std::cos(phi);
     ProjectedPoint previous{};
@@ -31,9 +32,9 @@ void draw_ring(ImDrawList& painter, const HubProjection& p, float phi, float t, 
                             colour(6, 182, 212, 95 * std::clamp(1 - 0.35f * point.z, 0.2f, 1.0f)), px);
         previous = point;
     }
-    const ProjectedPoint satellite =
-        project_hub_point(p, kRadius * std::cos(satellite_angle), kRadius * std::sin(satellite_angle) * cp,
-                          kRadius * std::sin(satellite_angle) * sp);
+    const ProjectedPoint satellite = project_hub_point(p, kRadius * std::cos(satellite_angle),
+                                                       kRadius * std::sin(satellite_angle) * cp,
+                                                       kRadius * std::sin(satellite_angle) * sp);
     if (satellite.z < 0.6f) {
         painter.AddCircleFilled(ImVec2(satellite.x, satellite.y), 3.2f * px, colour(16, 185, 129, 90));
         painter.AddCircleFilled(ImVec2(satellite.x, satellite.y), 1.7f * px, IM_COL32_WHITE);
@@ -93,7 +94,8 @@ void draw_hub_tile(ImDrawList& painter, ImRect tile, bool power_on, float t, flo
         painter.AddCircleFilled(ImVec2(v.x, v.y), 2.8f * g * px, colour(6, 182, 212, alpha));
     }
 
-    painter.AddCircleFilled(c, 8.5f * (1 + 0.16f * std::sin(4.2f * t)) * px, colour(state.r, state.g, state.b, 85));
+    painter.AddCircleFilled(c, 8.5f * (1 + 0.16f * std::sin(4.2f * t)) * px,
+                            colour(state.r, state.g, state.b, 85));
     painter.AddCircleFilled(c, 5.5f * px, IM_COL32_WHITE);
     painter.AddCircleFilled(c, 3.8f * px, colour(state.r, state.g, state.b, 255));
 }

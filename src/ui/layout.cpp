@@ -9,7 +9,8 @@ float round_half_away(float x) { return std::round(x); }
 
 std::optional<WindowPlacement> first_frame_placement(std::optional<float> monitor_width,
                                                      std::optional<float> monitor_height) {
-    if (!monitor_width || !monitor_height || *monitor_width <= 200 || *monitor_height <= 200) return std::nullopt;
+    if (!monitor_width || !monitor_height || *monitor_width <= 200 || *monitor_height <= 200)
+        return std::nullopt;
     const float mw = *monitor_width, mh = *monitor_height;
     WindowPlacement p;
     p.width = std::min(780.0f, std::max(620.0f, mw - 80));
@@ -31,12 +32,15 @@ FrameLayout frame_layout(float screen_height) {
     f.cards_height = round_half_away(108 - 22 * s);
     f.telemetry_height = round_half_away(114 - 24 * s);
     f.content_height = 4 * f.section_gap +
-                       (f.header_height + f.controls_height + f.cards_height + f.telemetry_height) + kLogMinHeight;
+                       (f.header_height + f.controls_height + f.cards_height + f.telemetry_height) +
+                       kLogMinHeight;
     f.panel_margin = round_half_away(24 - 10 * s);
     return f;
 }
 
-bool needs_root_scroll(float content_height, float available_height) { return content_height > available_height + 1; }
+bool needs_root_scroll(float content_height, float available_height) {
+    return content_height > available_height + 1;
+}
 
 PanelScales panel_scales(float layout_scale, float panel_width) {
     PanelScales p;

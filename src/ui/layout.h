@@ -51,10 +51,10 @@ struct PanelScales {
 PanelScales panel_scales(float layout_scale, float panel_width);
 
 struct CardGeometry {
-    float k = 1;           // size scale
-    float inset = 18;      // p
-    float dot_dx = 24;     // dot centre from the left edge
-    float dot_dy = 26;     // dot centre from the top edge
+    float k = 1;        // size scale
+    float inset = 18;   // p
+    float dot_dx = 24;  // dot centre from the left edge
+    float dot_dy = 26;  // dot centre from the top edge
     float badge_font = 12;
     float title_font = 15.5f;
     float text_font = 12.5f;

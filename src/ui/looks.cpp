@@ -35,7 +35,8 @@ Color button_icon_color(ButtonIcon icon) {
 }
 
 ButtonLook power_on_button_look(bool power_on, bool connecting) {
-    ButtonLook look{"WŁĄCZ TUNEL SD-WAN", kGreen, kPowerOnHover, kWhite, with_alpha(kWhite, 65), ButtonIcon::GreenDot};
+    ButtonLook look{"WŁĄCZ TUNEL SD-WAN", kGreen, kPowerOnHover, kWhite, with_alpha(kWhite, 65),
+                    ButtonIcon::GreenDot};
     if (connecting) {
         look.label = "WŁĄCZANIE TUNELU...";
         look.border = with_alpha(kWhite, power_on ? 195 : 65);
@@ -47,14 +48,18 @@ ButtonLook power_on_button_look(bool power_on, bool connecting) {
 }
 
 ButtonLook power_off_button_look(bool power_on, bool disconnecting) {
-    if (disconnecting) return ButtonLook{"WYŁĄCZANIE...", kPowerOffFill, kRed, kWhite, kEdge, ButtonIcon::DarkDot};
+    if (disconnecting)
+        return ButtonLook{"WYŁĄCZANIE...", kPowerOffFill, kRed, kWhite, kEdge, ButtonIcon::DarkDot};
     if (power_on)
-        return ButtonLook{"WYŁĄCZ TUNEL SD-WAN", kPowerOffFill, kRed, kWhite, with_alpha(kWhite, 65), ButtonIcon::RedDot};
-    return ButtonLook{"WYŁĄCZONY (ROZŁĄCZONO)", kPanelDark, kHoverDark, kMutedGrey, kEdge, ButtonIcon::SlateDot};
+        return ButtonLook{"WYŁĄCZ TUNEL SD-WAN",  kPowerOffFill,     kRed, kWhite,
+                          with_alpha(kWhite, 65), ButtonIcon::RedDot};
+    return ButtonLook{"WYŁĄCZONY (ROZŁĄCZONO)", kPanelDark, kHoverDark, kMutedGrey, kEdge,
+                      ButtonIcon::SlateDot};
 }
 
 ButtonLook mode_toggle_look(bool force_l3) {
-    if (force_l3) return ButtonLook{"Wymuszony L3 (TAP Idle)", kAmber, kAmber, kInk, kAmber, ButtonIcon::DarkDot};
+    if (force_l3)
+        return ButtonLook{"Wymuszony L3 (TAP Idle)", kAmber, kAmber, kInk, kAmber, ButtonIcon::DarkDot};
     return ButtonLook{"Auto L2/L3 (Z projektu)", kPanelDark, kHoverDark, kCyan, kEdge, ButtonIcon::NoIcon};
 }
 

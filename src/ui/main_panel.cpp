@@ -126,9 +126,9 @@ void draw_key_editor(PanelScope& p, ImRect box, float font_size) {
     const ImRect area(box.Min.x + u(16), box.Min.y + inset_y, box.Max.x - u(16), box.Max.y - inset_y);
     ImFont* font = u.monospace(font_size);
     ImGui::SetCursorScreenPos(area.Min);
-    ImGui::BeginChild("tarvo_key_editor", area.GetSize(), false,
-                      ImGuiWindowFlags_NoScrollbar | ImGuiWindowFlags_NoScrollWithMouse |
-                          ImGuiWindowFlags_NoBackground);
+    ImGui::BeginChild(
+        "tarvo_key_editor", area.GetSize(), false,
+        ImGuiWindowFlags_NoScrollbar | ImGuiWindowFlags_NoScrollWithMouse | ImGuiWindowFlags_NoBackground);
     if (font) ImGui::PushFont(font);
     ImGui::PushStyleColor(ImGuiCol_Text, to_imgui(kCyan));
     ImGui::PushStyleColor(ImGuiCol_TextDisabled, rgba(100, 116, 139));
@@ -175,9 +175,10 @@ void draw_controls(PanelScope& p, ImRect r) {
     const float left = r.Min.x + pad, right = r.Max.x - pad;
     const float iw = std::max(right - left, u(120));
     ImFont* caption = u.proportional(12 - s);
-    draw_text(painter, caption, Anchor::left_centre, ImVec2(left, r.Min.y + u(22 - 4 * s)), to_imgui(kMutedGrey),
-              elide_to(u, "KLUCZ URZĄDZENIA (12 ZNAKÓW) LUB KOD PRZEPUSTKI (PASS-48H-...) ORAZ PRZEŁĄCZNIK TUNELU",
-                       caption, iw / u.px));
+    draw_text(
+        painter, caption, Anchor::left_centre, ImVec2(left, r.Min.y + u(22 - 4 * s)), to_imgui(kMutedGrey),
+        elide_to(u, "KLUCZ URZĄDZENIA (12 ZNAKÓW) LUB KOD PRZEPUSTKI (PASS-48H-...) ORAZ PRZEŁĄCZNIK TUNELU",
+                 caption, iw / u.px));
 
     const float ky = r.Min.y + u(44 - 9 * s), kh = u(48 - 8 * s);
     const float bw = u(144 - 18 * w), g = u(14 - 4 * w);
@@ -213,14 +214,15 @@ void draw_controls(PanelScope& p, ImRect r) {
     const float font = 15 - 1.5f * p.scales.power;
     const ImRect on(left, py, left + half, py + ph);
     const ImRect off(left + half + g, py, left + iw, py + ph);
-    if (draw_action_button(u, on, ids::kPowerOn, power_on_button_look(p.snap.power_on, p.snap.connecting), 12, font)
+    if (draw_action_button(u, on, ids::kPowerOn, power_on_button_look(p.snap.power_on, p.snap.connecting), 12,
+                           font)
             .clicked &&
         !p.snap.connecting) {
         if (app.editing_key) save_key(app);
         p.frame.power_on_requested = true;
     }
-    if (draw_action_button(u, off, ids::kPowerOff, power_off_button_look(p.snap.power_on, p.snap.disconnecting), 12,
-                           font)
+    if (draw_action_button(u, off, ids::kPowerOff,
+                           power_off_button_look(p.snap.power_on, p.snap.disconnecting), 12, font)
             .clicked &&
         !p.snap.disconnecting)
         p.frame.power_off_requested = true;
@@ -233,8 +235,8 @@ void draw_cards(PanelScope& p, ImRect r) {
     const float pulse[3] = {t, t + 0.6f, t + 1.2f};
     for (int i = 0; i < 3; ++i)
         draw_status_card(u, *ImGui::GetWindowDrawList(),
-                         ImRect(columns.x[i], r.Min.y, columns.x[i] + columns.width[i], r.Max.y), p.snap.cards[i],
-                         pulse[i]);
+                         ImRect(columns.x[i], r.Min.y, columns.x[i] + columns.width[i], r.Max.y),
+                         p.snap.cards[i], pulse[i]);
 }
 
 void draw_telemetry(PanelScope& p, ImRect r) {
@@ -255,21 +257,22 @@ void draw_telemetry(PanelScope& p, ImRect r) {
         const std::string& rate;
         const std::string& total;
         float limit;
-    } columns[] = {{tl, "↓  POBIERANIE (RX)", kGreen, p.snap.rx_rate, p.snap.rx_total, mid - u(10)},
-                   {mid + u(24 - 8 * w), "↑  WYSYŁANIE (TX)", kCyan, p.snap.tx_rate, p.snap.tx_total,
-                    r.Max.x - pad}};
+    } columns[] = {
+        {tl, "↓  POBIERANIE (RX)", kGreen, p.snap.rx_rate, p.snap.rx_total, mid - u(10)},
+        {mid + u(24 - 8 * w), "↑  WYSYŁANIE (TX)", kCyan, p.snap.tx_rate, p.snap.tx_total, r.Max.x - pad}};
     ImFont* label_font = u.proportional(13 - s);
     ImFont* rate_font = u.proportional(23 - 4 * m);
     ImFont* total_font = u.proportional(13.5f - 1.5f * m);
     for (const auto& c : columns) {
-        draw_text(painter, label_font, Anchor::left_centre, ImVec2(c.x, label_y), to_imgui(c.colour), c.label);
+        draw_text(painter, label_font, Anchor::left_centre, ImVec2(c.x, label_y), to_imgui(c.colour),
+                  c.label);
         draw_text(painter, rate_font, Anchor::left_centre, ImVec2(c.x, ry), to_imgui(kSnow), c.rate);
         const float rate_width = text_width(rate_font, c.rate) / u.px;
         const float tx2 = c.x + u(std::max(rate_width + 14, 142 - 34 * sw));
         const float room = std::max(c.limit - tx2, 0.0f) / u.px;
         if (room > 24)
-            draw_text(painter, total_font, Anchor::left_centre, ImVec2(tx2, ry + u(1.5f)), to_imgui(kMutedGrey),
-                      elide_to(u, c.total, total_font, room));
+            draw_text(painter, total_font, Anchor::left_centre, ImVec2(tx2, ry + u(1.5f)),
+                      to_imgui(kMutedGrey), elide_to(u, c.total, total_font, room));
     }
     painter.AddLine(ImVec2(mid + 0.5f, r.Min.y + u(44 - 9 * s)), ImVec2(mid + 0.5f, r.Max.y - u(14 - 3 * s)),
                     to_imgui(kEdge), u(1));
@@ -337,8 +340,8 @@ void draw_main_panel(ClientApp& app, FrameValues& frame, bool in_scroll_area) {
     section(u(l.cards_height), true, draw_cards);
     section(u(l.telemetry_height), true, draw_telemetry);
     ImGui::Dummy(ImVec2(0, u(l.section_gap)));
-    const float log_height =
-        in_scroll_area ? u(kScrolledLogHeight) : std::max(ImGui::GetContentRegionAvail().y, u(l.log_min_height));
+    const float log_height = in_scroll_area ? u(kScrolledLogHeight)
+                                            : std::max(ImGui::GetContentRegionAvail().y, u(l.log_min_height));
     const ImRect log = reserve_section(width, log_height);
     const ImVec2 after = ImGui::GetCursorScreenPos();
     draw_log(p, log);

@@ -16,7 +16,8 @@ ImU32 with_alpha(Color c, float alpha) {
 
 }  // namespace
 
-std::string elide_to(const DrawScale& scale, std::string_view text, const ImFont* font, float max_width_points) {
+std::string elide_to(const DrawScale& scale, std::string_view text, const ImFont* font,
+                     float max_width_points) {
     return elide_text_to_width(text, max_width_points,
                                [&](std::string_view t) { return text_width(font, t) / scale.px; });
 }
@@ -30,8 +31,8 @@ void draw_status_card(const DrawScale& scale, ImDrawList& painter, ImRect rect, 
     const ImVec2 dot(rect.Min.x + scale(g.dot_dx), rect.Min.y + scale(g.dot_dy));
     if (look.pulse) {
         const float f = pulse_phase(pulse_time);
-        painter.AddCircle(dot, scale((11.5f * f + 7) * g.k), with_alpha(look.state, std::trunc((1 - f) * 140)), 0,
-                          scale(1.4f));
+        painter.AddCircle(dot, scale((11.5f * f + 7) * g.k),
+                          with_alpha(look.state, std::trunc((1 - f) * 140)), 0, scale(1.4f));
         painter.AddCircleFilled(dot, scale(13 * g.k), with_alpha(look.state, 40));
         painter.AddCircleFilled(dot, scale(9.5f * g.k), with_alpha(look.state, 90));
     }
@@ -73,10 +74,12 @@ ButtonResponse draw_action_button(const DrawScale& scale, ImRect rect, const cha
             const ImVec2 label = text_size(font, look.label);
             const IconGeometry g = button_icon_geometry(c.x / scale.px, label.x / scale.px);
             painter.AddCircleFilled(ImVec2(scale(g.dot_x), c.y), scale(6.5f), rgba(255, 255, 255, 70));
-            painter.AddCircleFilled(ImVec2(scale(g.dot_x), c.y), scale(4.8f), to_imgui(button_icon_color(look.icon)));
+            painter.AddCircleFilled(ImVec2(scale(g.dot_x), c.y), scale(4.8f),
+                                    to_imgui(button_icon_color(look.icon)));
             if (font)
                 painter.AddText(font, font->FontSize, ImVec2(scale(g.label_x), c.y - label.y / 2),
-                                to_imgui(look.text), look.label.data(), look.label.data() + look.label.size());
+                                to_imgui(look.text), look.label.data(),
+                                look.label.data() + look.label.size());
         }
     }
     if (response.hovered) ImGui::SetMouseCursor(ImGuiMouseCursor_Hand);

@@ -23,7 +23,8 @@ struct DrawScale {
 };
 
 // `text` cut to `max_width` points in `font`.
-std::string elide_to(const DrawScale& scale, std::string_view text, const ImFont* font, float max_width_points);
+std::string elide_to(const DrawScale& scale, std::string_view text, const ImFont* font,
+                     float max_width_points);
 
 void draw_status_card(const DrawScale& scale, ImDrawList& painter, ImRect rect, const StatusCard& card,
                       float pulse_time);

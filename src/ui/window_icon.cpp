@@ -9,8 +9,8 @@ namespace tarvo::ui {
 
 std::optional<platform::WindowIcon> decode_window_icon(std::string_view png) {
     int width = 0, height = 0, channels = 0;
-    stbi_uc* pixels = stbi_load_from_memory(reinterpret_cast<const stbi_uc*>(png.data()), static_cast<int>(png.size()),
-                                            &width, &height, &channels, 4);
+    stbi_uc* pixels = stbi_load_from_memory(reinterpret_cast<const stbi_uc*>(png.data()),
+                                            static_cast<int>(png.size()), &width, &height, &channels, 4);
     if (!pixels) return std::nullopt;
     platform::WindowIcon icon;
     icon.width = width;

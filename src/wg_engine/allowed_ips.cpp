@@ -13,7 +13,8 @@ std::vector<std::string_view> split(std::string_view text, char separator) {
     std::size_t start = 0;
     for (;;) {
         const auto at = text.find(separator, start);
-        pieces.push_back(text.substr(start, at == std::string_view::npos ? std::string_view::npos : at - start));
+        pieces.push_back(
+            text.substr(start, at == std::string_view::npos ? std::string_view::npos : at - start));
         if (at == std::string_view::npos) return pieces;
         start = at + 1;
     }
@@ -45,7 +46,8 @@ const std::string& far_side_subnet(const LinkInfo& link, std::int32_t node_id) {
 
 std::vector<std::string> compute_allowed_ips(const BootstrapResult& result, bool force_l3) {
     std::set<std::string> allowed{std::string(kHubSubnet), std::string(kProjectSubnet)};
-    const std::string own_lan = routes_own_lan(result.node_type) ? normalize_lan_subnet(result.local_subnet) : "";
+    const std::string own_lan = routes_own_lan(result.node_type) ? normalize_lan_subnet(result.local_subnet)
+                                                                 : "";
 
     // Subnets the bridge carries at layer 2 must not also be routed.
     std::set<std::string> carried_by_bridge;
@@ -54,7 +56,8 @@ std::vector<std::string> compute_allowed_ips(const BootstrapResult& result, bool
             if (link.mode != "L2") continue;
             if (const auto& far = far_side_subnet(link, result.node_id); !far.empty())
                 carried_by_bridge.insert(normalize_lan_subnet(far));
-            if (link.tap_ip && !link.tap_ip->empty()) carried_by_bridge.insert(normalize_lan_subnet(*link.tap_ip));
+            if (link.tap_ip && !link.tap_ip->empty())
+                carried_by_bridge.insert(normalize_lan_subnet(*link.tap_ip));
         }
     }
 

@@ -20,10 +20,8 @@ constexpr auto kValues = make_alphabet_table();
 
 std::string describe_byte(unsigned char byte) {
     char text[32];
-    if (byte >= 0x20 && byte < 0x7f)
-        std::snprintf(text, sizeof text, "0x%02X ('%c')", byte, byte);
-    else
-        std::snprintf(text, sizeof text, "0x%02X", byte);
+    if (byte >= 0x20 && byte < 0x7f) std::snprintf(text, sizeof text, "0x%02X ('%c')", byte, byte);
+    else std::snprintf(text, sizeof text, "0x%02X", byte);
     return text;
 }
 
@@ -63,7 +61,8 @@ Expected<std::vector<std::uint8_t>, std::string> decode_base64(std::string_view 
     // Only the canonical last character is accepted: its unused bits are zero.
     if ((bits & ((1u << bit_count) - 1)) != 0) {
         const auto last = static_cast<unsigned char>(text[data_end - 1]);
-        return unexpected("niezerowe nieużywane bity ostatniego znaku " + describe_byte(last) + at(data_end - 1));
+        return unexpected("niezerowe nieużywane bity ostatniego znaku " + describe_byte(last) +
+                          at(data_end - 1));
     }
     return bytes;
 }

@@ -6,10 +6,12 @@
 
 namespace tarvo {
 
-Expected<WgEndpoint, std::string> resolve_hub_endpoint(std::string_view endpoint, const HostPortResolver& resolve) {
+Expected<WgEndpoint, std::string> resolve_hub_endpoint(std::string_view endpoint,
+                                                       const HostPortResolver& resolve) {
     const auto addresses = resolve(unicode::trim_white_space(endpoint));
     if (!addresses)
-        return unexpected("Nie można rozwiązać adresu Huba '" + std::string(endpoint) + "': " + addresses.error());
+        return unexpected("Nie można rozwiązać adresu Huba '" + std::string(endpoint) +
+                          "': " + addresses.error());
     for (const platform::ResolvedAddress& a : *addresses) {
         if (!a.is_ipv4) continue;
         WgEndpoint found;

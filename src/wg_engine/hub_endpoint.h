@@ -18,6 +18,7 @@ using HostPortResolver =
 // Resolves the trimmed text and takes the first IPv4 address in the
 // resolver's order. Errors carry `endpoint` as received:
 // "Nie można rozwiązać adresu Huba '{}': {}", "Brak adresu IPv4 dla endpointu '{}'".
-Expected<WgEndpoint, std::string> resolve_hub_endpoint(std::string_view endpoint, const HostPortResolver& resolve);
+Expected<WgEndpoint, std::string> resolve_hub_endpoint(std::string_view endpoint,
+                                                       const HostPortResolver& resolve);
 
 }  // namespace tarvo

@@ -18,8 +18,10 @@ void put_bytes(std::span<std::uint8_t> block, std::size_t at, const std::array<s
 }  // namespace
 
 std::vector<std::uint8_t> build_wg_config_block(const WgKey& private_key, const WgKey& hub_key,
-                                                const WgEndpoint& endpoint, std::span<const Ipv4Cidr> allowed_ips) {
-    std::vector<std::uint8_t> block(wl::block_size(allowed_ips.size()), 0);  // gaps and unset fields stay zero
+                                                const WgEndpoint& endpoint,
+                                                std::span<const Ipv4Cidr> allowed_ips) {
+    std::vector<std::uint8_t> block(wl::block_size(allowed_ips.size()),
+                                    0);  // gaps and unset fields stay zero
     const std::span<std::uint8_t> b(block);
 
     wl::put_le(b, wl::kInterfaceFlags, wl::kInterfaceHasPrivateKey | wl::kInterfaceReplacePeers);

@@ -25,7 +25,8 @@ inline constexpr std::uint16_t kPersistentKeepaliveSeconds = 15;
 // chosen by the driver, peers replaced), one peer (the hub's key, keepalive
 // 15 s, the endpoint, allowed IPs replaced) and its n allowed IPs in order.
 std::vector<std::uint8_t> build_wg_config_block(const WgKey& private_key, const WgKey& hub_key,
-                                                const WgEndpoint& endpoint, std::span<const Ipv4Cidr> allowed_ips);
+                                                const WgEndpoint& endpoint,
+                                                std::span<const Ipv4Cidr> allowed_ips);
 
 struct WgPeerTraffic {
     std::uint64_t transmitted = 0;

@@ -90,11 +90,12 @@ constexpr bool integers_aligned(std::initializer_list<Field> fields) {
     return true;
 }
 
-static_assert(tiles({kInterfaceFlags, kListenPort, kPrivateKey, kInterfacePublicKey, kInterfaceGap, kPeerCount,
-                     kInterfaceTailGap},
+static_assert(tiles({kInterfaceFlags, kListenPort, kPrivateKey, kInterfacePublicKey, kInterfaceGap,
+                     kPeerCount, kInterfaceTailGap},
                     0, kInterfaceRecordSize));
 static_assert(tiles({kPeerFlags, kPeerReserved, kPeerPublicKey, kPresharedKey, kPersistentKeepalive, kPeerGap,
-                     kEndpoint, kTransmittedBytes, kReceivedBytes, kLastHandshake, kAllowedIpCount, kPeerTailGap},
+                     kEndpoint, kTransmittedBytes, kReceivedBytes, kLastHandshake, kAllowedIpCount,
+                     kPeerTailGap},
                     kInterfaceRecordSize, kHeaderSize));
 static_assert(tiles({kEndpointFamily, kEndpointPort, kEndpointAddress, kEndpointZero}, 0, kEndpoint.size));
 static_assert(tiles({kAllowedAddress, kAllowedFamily, kAllowedPrefix, kAllowedGap}, 0, kAllowedIpRecordSize));

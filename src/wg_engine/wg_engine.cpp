@@ -40,7 +40,7 @@ bool look_up(const WgEngineSystem& system, platform::LibraryHandle library, cons
 }
 
 Expected<EntryPoints, std::string> look_up_entry_points(const WgEngineSystem& system,
-                                                         platform::LibraryHandle library) {
+                                                        platform::LibraryHandle library) {
     EntryPoints e;
     std::string error;
     const bool all = look_up(system, library, "WireGuardCreateAdapter", e.create_adapter, error) &&
@@ -82,24 +82,26 @@ const WgEngineSystem& host_wg_engine_system() {
 
 std::vector<std::string> host_address_arguments(std::string_view adapter_name, std::string_view wg_ip) {
     const std::string_view host = unicode::trim_white_space(wg_ip.substr(0, wg_ip.find('/')));
-    return {"interface", "ipv4",          "set", "address", "name=" + std::string(adapter_name),
-            "static",    std::string(host), "255.255.255.255"};
+    return {
+        "interface",       "ipv4",           "set", "address", "name=" + std::string(adapter_name), "static",
+        std::string(host), "255.255.255.255"};
 }
 
-std::string mtu_and_routes_script(std::string_view adapter_name, const std::vector<std::string>& allowed_ips) {
+std::string mtu_and_routes_script(std::string_view adapter_name,
+                                  const std::vector<std::string>& allowed_ips) {
     const std::string name(adapter_name);
     std::string routes;
     for (const Ipv4Cidr& cidr : parsed_allowed_ips(allowed_ips)) {
         const std::string prefix = format_ipv4_cidr(cidr);
         if (!routes.empty()) routes += "; ";
         routes += "Remove-NetRoute -DestinationPrefix '" + prefix +
-                  "' -Confirm:$false -ErrorAction SilentlyContinue; New-NetRoute -DestinationPrefix '" + prefix +
-                  "' -InterfaceAlias '" + name +
+                  "' -Confirm:$false -ErrorAction SilentlyContinue; New-NetRoute -DestinationPrefix '" +
+                  prefix + "' -InterfaceAlias '" + name +
                   "' -NextHop '0.0.0.0' -RouteMetric 5 -ErrorAction SilentlyContinue | Out-Null";
     }
     if (routes.empty()) return {};
-    return "Set-NetIPInterface -InterfaceAlias '" + name + "' -NlMtuBytes 1420 -ErrorAction SilentlyContinue; " +
-           routes;
+    return "Set-NetIPInterface -InterfaceAlias '" + name +
+           "' -NlMtuBytes 1420 -ErrorAction SilentlyContinue; " + routes;
 }
 
 void close_wg_engine(WgEngine& engine, const WgEngineSystem& system) {
@@ -123,9 +125,11 @@ std::optional<WgPeerTraffic> read_wg_peer_traffic(const WgEngine& engine) {
     return read_first_peer_traffic(std::span(buffer).first(std::min<std::size_t>(size, buffer.size())));
 }
 
-Status<std::string> start_wg_engine(WgEngine& engine, const WgStartInputs& inputs, const WgEngineSystem& system) {
+Status<std::string> start_wg_engine(WgEngine& engine, const WgStartInputs& inputs,
+                                    const WgEngineSystem& system) {
     close_wg_engine(engine, system);
-    if (auto extracted = system.extract_embedded_files(); !extracted) return unexpected(std::move(extracted).error());
+    if (auto extracted = system.extract_embedded_files(); !extracted)
+        return unexpected(std::move(extracted).error());
 
     const auto private_key = decode_wg_key(inputs.private_key);
     if (!private_key) return unexpected("Nieprawidłowy PrivateKey WireGuard: " + private_key.error());
@@ -136,7 +140,8 @@ Status<std::string> start_wg_engine(WgEngine& engine, const WgStartInputs& input
 
     const auto library = system.load_library(system.wireguard_dll_path());
     if (!library)
-        return unexpected(std::string("Nie udało się załadować natywnej biblioteki wireguard.dll (WireGuard-NT)"));
+        return unexpected(
+            std::string("Nie udało się załadować natywnej biblioteki wireguard.dll (WireGuard-NT)"));
     const auto entry = look_up_entry_points(system, *library);
     if (!entry) return unexpected(entry.error());
 
@@ -146,7 +151,9 @@ Status<std::string> start_wg_engine(WgEngine& engine, const WgStartInputs& input
         entry->close_adapter(leftover);
     }
     const WgAdapterHandle adapter = entry->create_adapter(name.c_str(), u"WireGuard", &kRequestedAdapterGuid);
-    if (!adapter) return unexpected(std::string("WireGuardCreateAdapter zwrócił NULL (uruchom program jako Administrator)"));
+    if (!adapter)
+        return unexpected(
+            std::string("WireGuardCreateAdapter zwrócił NULL (uruchom program jako Administrator)"));
     engine.adapter = adapter;
     engine.close_adapter = entry->close_adapter;
     engine.set_adapter_state = entry->set_adapter_state;
@@ -166,7 +173,8 @@ Status<std::string> start_wg_engine(WgEngine& engine, const WgStartInputs& input
         return unexpected(std::string("WireGuardSetAdapterState(UP) nie powiodło się"));
     }
 
-    if (const std::string script = mtu_and_routes_script(engine.adapter_name, inputs.allowed_ips); !script.empty())
+    if (const std::string script = mtu_and_routes_script(engine.adapter_name, inputs.allowed_ips);
+        !script.empty())
         system.run_hidden("powershell", {"-NoProfile", "-Command", script});
     return Unit{};
 }

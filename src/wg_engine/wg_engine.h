@@ -35,7 +35,8 @@ struct WgEngineSystem {
     std::function<Status<std::string>()> extract_embedded_files;
     std::function<std::filesystem::path()> wireguard_dll_path;
     HostPortResolver resolve;
-    std::function<Expected<platform::LibraryHandle, platform::OsError>(const std::filesystem::path&)> load_library;
+    std::function<Expected<platform::LibraryHandle, platform::OsError>(const std::filesystem::path&)>
+        load_library;
     std::function<void*(platform::LibraryHandle, const char*)> library_symbol;
     std::function<CommandOutput(std::string_view program, const std::vector<std::string>& args)> run_hidden;
 };

@@ -27,7 +27,8 @@ using WgBool = std::int32_t;  // non-zero on success
 inline constexpr std::int32_t kWgAdapterStateDown = 0;
 inline constexpr std::int32_t kWgAdapterStateUp = 1;
 
-using WireGuardCreateAdapterFn = WgAdapterHandle(TARVO_WG_API*)(const char16_t* name, const char16_t* tunnel_type,
+using WireGuardCreateAdapterFn = WgAdapterHandle(TARVO_WG_API*)(const char16_t* name,
+                                                                const char16_t* tunnel_type,
                                                                 const WgGuid* requested_guid);
 using WireGuardOpenAdapterFn = WgAdapterHandle(TARVO_WG_API*)(const char16_t* name);
 using WireGuardCloseAdapterFn = void(TARVO_WG_API*)(WgAdapterHandle adapter);

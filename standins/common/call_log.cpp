@@ -8,9 +8,7 @@
 
 namespace tarvo::standins {
 
-std::string call_log_path() {
-    return (platform::posix::host_root() / "tarvo-standin.log").string();
-}
+std::string call_log_path() { return (platform::posix::host_root() / "tarvo-standin.log").string(); }
 
 std::string call_log_line(const std::string& tool, const std::vector<std::string>& args) {
     std::string line = "{\"tool\": ";

@@ -18,10 +18,12 @@ constexpr std::string_view kGreRuleScript =
     "-ErrorAction SilentlyContinue | Out-Null }";
 
 constexpr std::string_view kTapFilter =
-    "Get-NetAdapter -IncludeHidden | Where-Object { $_.InterfaceDescription -like '*TAP-Windows*' -or $_.Name -eq "
+    "Get-NetAdapter -IncludeHidden | Where-Object { $_.InterfaceDescription -like '*TAP-Windows*' -or "
+    "$_.Name -eq "
     "'SD-WAN-L2' } | ";
 constexpr std::string_view kTapSwitchTail = "-NetAdapter -Confirm:$false -ErrorAction SilentlyContinue";
-constexpr std::string_view kFirstTapHead = "Get-NetAdapter -IncludeHidden | Where-Object { $_.InterfaceGuid -eq '";
+constexpr std::string_view kFirstTapHead =
+    "Get-NetAdapter -IncludeHidden | Where-Object { $_.InterfaceGuid -eq '";
 constexpr std::string_view kFirstTapTail =
     "' -or $_.InterfaceDescription -like '*TAP-Windows*' } | Select-Object -First 1";
 
@@ -37,7 +39,8 @@ bool is_recorded_only_script(std::string_view script) {
                verb == std::string("Disable") + std::string(kTapSwitchTail);
     }
     // The MAC address query and the TAP address script both name the adapter's GUID.
-    if (wraps(script, "(" + std::string(kFirstTapHead), std::string(kFirstTapTail) + ").MacAddress")) return true;
+    if (wraps(script, "(" + std::string(kFirstTapHead), std::string(kFirstTapTail) + ").MacAddress"))
+        return true;
     return wraps(script, "$a = " + std::string(kFirstTapHead), " }") &&
            script.find(std::string(kFirstTapTail) +
                        "; if ($a) { netsh interface ipv4 set address name=\"$($a.Name)\" static ") !=
@@ -48,7 +51,8 @@ bool is_recorded_only_script(std::string_view script) {
 bool is_tap_address_line(const std::vector<std::string>& args) {
     const bool head = args.size() >= 6 && args[0] == "interface" && args[1] == "ipv4" && args[2] == "set" &&
                       args[3] == "address" && args[4].starts_with("name=");
-    return head && ((args.size() == 6 && args[5] == "source=dhcp") || (args.size() == 8 && args[5] == "static"));
+    return head &&
+           ((args.size() == 6 && args[5] == "source=dhcp") || (args.size() == 8 && args[5] == "static"));
 }
 
 }  // namespace
@@ -63,7 +67,8 @@ int refuse_command_line(const std::string& tool, const std::vector<std::string>&
 bool is_recorded_only_form(const std::string& tool, const std::vector<std::string>& args) {
     if (tool == "netsh") return is_tap_address_line(args);
     if (tool == "powershell")
-        return args.size() == 3 && args[0] == "-NoProfile" && args[1] == "-Command" && is_recorded_only_script(args[2]);
+        return args.size() == 3 && args[0] == "-NoProfile" && args[1] == "-Command" &&
+               is_recorded_only_script(args[2]);
     return false;
 }
 

@@ -16,7 +16,8 @@ inline bool is_dotted_quad(const std::string& text) {
             value = value * 10 + static_cast<unsigned>(text[at++] - '0');
             ++digits;
         }
-        if (digits == 0 || digits > 3 || value > 255 || (digits > 1 && text[at - digits] == '0')) return false;
+        if (digits == 0 || digits > 3 || value > 255 || (digits > 1 && text[at - digits] == '0'))
+            return false;
         ++parts;
         if (parts < 4) {
             if (at >= text.size() || text[at] != '.') return false;

@@ -42,11 +42,13 @@ std::optional<int> run_ping_command(const std::string& tool, const std::vector<s
     if (!linux_args) return refuse_command_line(tool, args);
     if (!is_dotted_quad(args[4])) {
         // The client's targets are addresses; names are not looked up here.
-        std::printf("Ping request could not find host %s. Please check the name and try again.\r\n", args[4].c_str());
+        std::printf("Ping request could not find host %s. Please check the name and try again.\r\n",
+                    args[4].c_str());
         return 1;
     }
     if (!may_change_network()) {
-        std::fprintf(stderr, "ping stand-in: not in a namespace of the project (TARVO_NETNS), nothing sent\n");
+        std::fprintf(stderr,
+                     "ping stand-in: not in a namespace of the project (TARVO_NETNS), nothing sent\n");
         return 1;
     }
     std::fflush(stdout);

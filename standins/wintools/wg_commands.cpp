@@ -51,7 +51,8 @@ std::optional<int> powershell(const std::vector<std::string>& args) {
     const std::string mine = std::string("Set-NetIPInterface -InterfaceAlias '") + kWgAdapterName + "'";
     if (args.size() != 3 || args[2].rfind(mine, 0) != 0) return std::nullopt;
     const auto prefixes = parse_mtu_and_routes_script(args[2], kWgAdapterName);
-    if (args[0] != "-NoProfile" || args[1] != "-Command" || !prefixes) return refuse_command_line("powershell", args);
+    if (args[0] != "-NoProfile" || args[1] != "-Command" || !prefixes)
+        return refuse_command_line("powershell", args);
     if (!acting("powershell")) return 0;
     int status = run_ip({"link", "set", "dev", kWgAdapterName, "mtu", "1420"});
     for (const std::string& prefix : *prefixes) {
@@ -74,8 +75,9 @@ int sc(const std::vector<std::string>& args) {
     const std::filesystem::path file = service_file(args[1]);
     std::error_code ec;
     if (!std::filesystem::exists(file, ec)) {
-        std::printf("[SC] OpenService FAILED 1060:\r\n\r\nThe specified service does not exist as an installed "
-                    "service.\r\n\r\n");
+        std::printf(
+            "[SC] OpenService FAILED 1060:\r\n\r\nThe specified service does not exist as an installed "
+            "service.\r\n\r\n");
         return 1;  // 1060 on Windows; a Linux exit status keeps only 8 bits
     }
     if (args[0] == "delete") {
@@ -89,9 +91,10 @@ int sc(const std::vector<std::string>& args) {
         state = "STOPPED";
         std::ofstream(file) << state << "\n";
     }
-    std::printf("\r\nSERVICE_NAME: %s\r\n        TYPE               : 10  WIN32_OWN_PROCESS\r\n"
-                "        STATE              : %s\r\n",
-                args[1].c_str(), state.empty() ? "RUNNING" : state.c_str());
+    std::printf(
+        "\r\nSERVICE_NAME: %s\r\n        TYPE               : 10  WIN32_OWN_PROCESS\r\n"
+        "        STATE              : %s\r\n",
+        args[1].c_str(), state.empty() ? "RUNNING" : state.c_str());
     return 0;
 }
 
@@ -99,8 +102,8 @@ int sc(const std::vector<std::string>& args) {
 
 std::optional<std::vector<std::string>> parse_mtu_and_routes_script(const std::string& script,
                                                                     const std::string& adapter) {
-    const std::string mtu =
-        "Set-NetIPInterface -InterfaceAlias '" + adapter + "' -NlMtuBytes 1420 -ErrorAction SilentlyContinue";
+    const std::string mtu = "Set-NetIPInterface -InterfaceAlias '" + adapter +
+                            "' -NlMtuBytes 1420 -ErrorAction SilentlyContinue";
     if (script.rfind(mtu, 0) != 0) return std::nullopt;
     std::string rest = script.substr(mtu.size());
     std::vector<std::string> prefixes;
@@ -110,10 +113,11 @@ std::optional<std::vector<std::string>> parse_mtu_and_routes_script(const std::s
         const std::size_t quote = rest.find('\'', remove.size());
         if (quote == std::string::npos) return std::nullopt;
         const std::string prefix = rest.substr(remove.size(), quote - remove.size());
-        const std::string pair = remove + prefix +
-                                 "' -Confirm:$false -ErrorAction SilentlyContinue; New-NetRoute -DestinationPrefix '" +
-                                 prefix + "' -InterfaceAlias '" + adapter +
-                                 "' -NextHop '0.0.0.0' -RouteMetric 5 -ErrorAction SilentlyContinue | Out-Null";
+        const std::string pair =
+            remove + prefix +
+            "' -Confirm:$false -ErrorAction SilentlyContinue; New-NetRoute -DestinationPrefix '" + prefix +
+            "' -InterfaceAlias '" + adapter +
+            "' -NextHop '0.0.0.0' -RouteMetric 5 -ErrorAction SilentlyContinue | Out-Null";
         if (!is_ipv4_prefix(prefix) || rest.rfind(pair, 0) != 0) return std::nullopt;
         prefixes.push_back(prefix);
         rest.erase(0, pair.size());

@@ -12,8 +12,8 @@ namespace wl = wg_layout;
 namespace {
 
 constexpr std::uint32_t kInterfaceHasListenPort = 4;
-constexpr std::uint32_t kKnownInterfaceFlags =
-    wl::kInterfaceHasPrivateKey | kInterfaceHasListenPort | wl::kInterfaceReplacePeers;
+constexpr std::uint32_t kKnownInterfaceFlags = wl::kInterfaceHasPrivateKey | kInterfaceHasListenPort |
+                                               wl::kInterfaceReplacePeers;
 constexpr std::uint32_t kKnownPeerFlags = wl::kPeerHasPublicKey | wl::kPeerHasPresharedKey |
                                           wl::kPeerHasPersistentKeepalive | wl::kPeerHasEndpoint |
                                           wl::kPeerReplaceAllowedIps;
@@ -47,7 +47,8 @@ bool from_hex(std::string_view text, Key& key) {
 }
 
 std::string dotted(const std::array<std::uint8_t, 4>& a) {
-    return std::to_string(a[0]) + '.' + std::to_string(a[1]) + '.' + std::to_string(a[2]) + '.' + std::to_string(a[3]);
+    return std::to_string(a[0]) + '.' + std::to_string(a[1]) + '.' + std::to_string(a[2]) + '.' +
+           std::to_string(a[3]);
 }
 
 template <class T>
@@ -90,7 +91,8 @@ Expected<InterfaceConfig, std::string> read_config_block(std::span<const std::ui
             return unexpected("peer " + std::to_string(p) + " runs past the block's end");
         const auto peer_block = block.subspan(at - wl::kInterfaceRecordSize);  // peer fields are offset by 80
         const auto peer_flags = static_cast<std::uint32_t>(wl::get_le(peer_block, wl::kPeerFlags));
-        if (peer_flags & ~kKnownPeerFlags) return unexpected("unknown peer flags " + std::to_string(peer_flags));
+        if (peer_flags & ~kKnownPeerFlags)
+            return unexpected("unknown peer flags " + std::to_string(peer_flags));
         if (!(peer_flags & wl::kPeerHasPublicKey)) return unexpected("peer without a public key");
         PeerConfig peer;
         peer.public_key = bytes_at<32>(peer_block, wl::kPeerPublicKey.offset);
@@ -182,7 +184,8 @@ std::string uapi_set_request(const InterfaceConfig& config) {
         r += "public_key=" + hex(peer.public_key) + "\n";
         if (peer.has_preshared_key) r += "preshared_key=" + hex(peer.preshared_key) + "\n";
         if (peer.has_endpoint)
-            r += "endpoint=" + dotted(peer.endpoint_address) + ":" + std::to_string(peer.endpoint_port) + "\n";
+            r += "endpoint=" + dotted(peer.endpoint_address) + ":" + std::to_string(peer.endpoint_port) +
+                 "\n";
         if (peer.has_keepalive) r += "persistent_keepalive_interval=" + std::to_string(peer.keepalive) + "\n";
         if (peer.replace_allowed_ips) r += "replace_allowed_ips=true\n";
         for (const AllowedIp& a : peer.allowed_ips)
@@ -231,7 +234,8 @@ Expected<InterfaceConfig, std::string> read_uapi_get_reply(std::string_view repl
             peer->has_preshared_key = peer->preshared_key != Key{};
         } else if (key == "endpoint") {
             const std::size_t colon = value.rfind(':');
-            peer->has_endpoint = colon != std::string_view::npos && ipv4(value.substr(0, colon), peer->endpoint_address) &&
+            peer->has_endpoint = colon != std::string_view::npos &&
+                                 ipv4(value.substr(0, colon), peer->endpoint_address) &&
                                  number(value.substr(colon + 1), peer->endpoint_port);
         } else if (key == "last_handshake_time_sec") {
             ok = number(value, handshake_sec);

@@ -96,7 +96,8 @@ Expected<pid_t, std::string> start_wireguard_go(const std::string& name) {
     std::vector<std::string> env_texts;
     for (char** e = environ; *e; ++e) {
         const std::string_view entry(*e);
-        if (!entry.starts_with("WG_PROCESS_FOREGROUND=") && !entry.starts_with("LOG_LEVEL=")) env_texts.emplace_back(entry);
+        if (!entry.starts_with("WG_PROCESS_FOREGROUND=") && !entry.starts_with("LOG_LEVEL="))
+            env_texts.emplace_back(entry);
     }
     env_texts.emplace_back("WG_PROCESS_FOREGROUND=1");
     env_texts.emplace_back("LOG_LEVEL=error");
@@ -126,7 +127,8 @@ Expected<pid_t, std::string> start_wireguard_go(const std::string& name) {
         kStartLimit);
     if (exited) {
         return unexpected("wireguard-go " + name + " ended at start (exit status " +
-                          std::to_string(WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status)) + ")");
+                          std::to_string(WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status)) +
+                          ")");
     }
     if (!ready) {
         stop_wireguard_go(pid, name);
@@ -156,7 +158,8 @@ Expected<Unit, std::string> set_link_up(const std::string& name, bool up) {
     std::strncpy(request.ifr_name, name.c_str(), IFNAMSIZ - 1);
     bool ok = ::ioctl(fd, SIOCGIFFLAGS, &request) == 0;
     if (ok) {
-        request.ifr_flags = static_cast<short>(up ? (request.ifr_flags | IFF_UP) : (request.ifr_flags & ~IFF_UP));
+        request.ifr_flags = static_cast<short>(up ? (request.ifr_flags | IFF_UP)
+                                                  : (request.ifr_flags & ~IFF_UP));
         ok = ::ioctl(fd, SIOCSIFFLAGS, &request) == 0;
     }
     const std::string error = ok ? "" : errno_text(("link " + name).c_str());

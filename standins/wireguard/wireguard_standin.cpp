@@ -26,9 +26,9 @@ using namespace tarvo::standins;
 
 struct Adapter {
     std::string name;
-    bool created = false;   // by WireGuardCreateAdapter: closing it removes the adapter
-    bool in_memory = false; // nothing real behind it
-    pid_t pid = 0;          // the wireguard-go this handle started
+    bool created = false;    // by WireGuardCreateAdapter: closing it removes the adapter
+    bool in_memory = false;  // nothing real behind it
+    pid_t pid = 0;           // the wireguard-go this handle started
 };
 
 struct InMemoryAdapter {
@@ -71,7 +71,8 @@ WgAdapterHandle new_handle(Adapter adapter) { return handle_of(new Adapter(std::
 TARVO_EXPORT WgAdapterHandle WireGuardCreateAdapter(const char16_t* name, const char16_t* tunnel_type,
                                                     const WgGuid* requested_guid) {
     const std::string adapter_name = narrow(name);
-    record_call(kTool, {"WireGuardCreateAdapter", adapter_name, narrow(tunnel_type), guid_text(requested_guid)});
+    record_call(kTool,
+                {"WireGuardCreateAdapter", adapter_name, narrow(tunnel_type), guid_text(requested_guid)});
     std::lock_guard guard(lock);
     if (!may_change_network()) {
         std::fprintf(stderr, "%s\n", network_left_alone_note(kTool).c_str());
@@ -151,7 +152,8 @@ TARVO_EXPORT WgBool WireGuardSetConfiguration(WgAdapterHandle handle, const std:
     return 1;
 }
 
-TARVO_EXPORT WgBool WireGuardGetConfiguration(WgAdapterHandle handle, std::uint8_t* config, std::uint32_t* bytes) {
+TARVO_EXPORT WgBool WireGuardGetConfiguration(WgAdapterHandle handle, std::uint8_t* config,
+                                              std::uint32_t* bytes) {
     Adapter* adapter = adapter_of(handle);
     if (!adapter || !bytes) return 0;
     InterfaceConfig current;

@@ -60,7 +60,8 @@ Adapter* adapter_of(WgAdapterHandle handle) { return reinterpret_cast<Adapter*>(
 
 #define TARVO_EXPORT extern "C" __declspec(dllexport)
 
-TARVO_EXPORT WgAdapterHandle TARVO_WG_API WireGuardCreateAdapter(const char16_t* name, const char16_t* tunnel_type,
+TARVO_EXPORT WgAdapterHandle TARVO_WG_API WireGuardCreateAdapter(const char16_t* name,
+                                                                 const char16_t* tunnel_type,
                                                                  const WgGuid* requested_guid) {
     std::lock_guard guard(lock);
     const std::string adapter = narrow(name);
@@ -102,7 +103,8 @@ TARVO_EXPORT WgBool TARVO_WG_API WireGuardSetConfiguration(WgAdapterHandle handl
     std::lock_guard guard(lock);
     Adapter* adapter = adapter_of(handle);
     if (!adapter || !config) return 0;
-    record("WireGuardSetConfiguration " + adapter->name + " " + std::to_string(bytes) + " " + hex(config, bytes));
+    record("WireGuardSetConfiguration " + adapter->name + " " + std::to_string(bytes) + " " +
+           hex(config, bytes));
     const auto found = adapters.find(adapter->name);
     const auto parsed = read_config_block({config, bytes});
     if (found == adapters.end() || !parsed) return 0;

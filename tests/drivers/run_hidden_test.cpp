@@ -18,7 +18,9 @@ TEST(RunHidden, TextIsAllOfStdoutThenAllOfStderr) {
 
 TEST(RunHidden, InvalidBytesOfEitherStreamBecomeReplacementCharacters) {
     const CommandOutput out = run_hidden(helper_program("output_child"), {"a%A5", "%B3b", "1", "0"});
-    EXPECT_EQ(out.text, "a\xEF\xBF\xBD\xEF\xBF\xBD" "b");
+    EXPECT_EQ(out.text,
+              "a\xEF\xBF\xBD\xEF\xBF\xBD"
+              "b");
 }
 
 TEST(RunHidden, AMissingToolIsMinusOneWithTheSystemsError) {

@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "text/utf16_text.h"
 #include "support/json_array.h"
+#include "text/utf16_text.h"
 
 int wmain(int argc, wchar_t** argv) {
     std::vector<std::string> args;

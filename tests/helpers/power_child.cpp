@@ -94,7 +94,8 @@ public:
             if (!testing::power_off_completed(*state)) return;
             found = testing::power_off_leftovers(*state);
         }
-        if (::if_nametoindex("tarvo-client") != 0) found.push_back("interface tarvo-client after a power-off");
+        if (::if_nametoindex("tarvo-client") != 0)
+            found.push_back("interface tarvo-client after a power-off");
         if (const char* ns = std::getenv("TARVO_NETNS");
             ns && !testing::processes_in(ns, "wireguard-go", "tarvo-client").empty())
             found.push_back("wireguard-go after a power-off");
@@ -104,7 +105,8 @@ public:
     }
     std::string report() {
         std::lock_guard<std::mutex> hold(mutex_);
-        return "storm checked=" + std::to_string(checked_) + " violations=" + std::to_string(violations_.size()) +
+        return "storm checked=" + std::to_string(checked_) +
+               " violations=" + std::to_string(violations_.size()) +
                (violations_.empty() ? "" : " first=" + violations_.front());
     }
 
@@ -122,15 +124,19 @@ std::string answer(const Inputs& in, const std::string& name) {
     const bool paused = name == "paused";
     std::string links;
     if (!paused) {
-        links = R"({"id": 5, "source_id": 17, "target_id": 2, "mode": "L3", "src_subnet": "192.168.77.0/24", "dst_subnet": ")" +
-                in.hub_subnet + R"("})";
+        links =
+            R"({"id": 5, "source_id": 17, "target_id": 2, "mode": "L3", "src_subnet": "192.168.77.0/24", "dst_subnet": ")" +
+            in.hub_subnet + R"("})";
         if (name == "l3-more")
-            links += R"(, {"id": 8, "source_id": 17, "target_id": 3, "mode": "L3", "src_subnet": "192.168.77.0/24", "dst_subnet": "10.60.0.0/24"})";
+            links +=
+                R"(, {"id": 8, "source_id": 17, "target_id": 3, "mode": "L3", "src_subnet": "192.168.77.0/24", "dst_subnet": "10.60.0.0/24"})";
         // The bridge's hub is the hub's tunnel address, reached through WireGuard.
         if (name == "l2")
-            links += R"(, {"id": 9, "source_id": 17, "target_id": 2, "mode": "L2", "src_subnet": "192.168.77.0/24", "dst_subnet": ")" +
-                     std::string(testing::kBridgeSubnet) + R"(", "tunnel_id": )" + std::to_string(testing::kBridgeTunnelId) +
-                     R"(, "hub_ip": ")" + in.hub_wg_ip + R"(", "tap_ip": ")" + testing::kBridgeTapAddress + R"("})";
+            links +=
+                R"(, {"id": 9, "source_id": 17, "target_id": 2, "mode": "L2", "src_subnet": "192.168.77.0/24", "dst_subnet": ")" +
+                std::string(testing::kBridgeSubnet) + R"(", "tunnel_id": )" +
+                std::to_string(testing::kBridgeTunnelId) + R"(, "hub_ip": ")" + in.hub_wg_ip +
+                R"(", "tap_ip": ")" + testing::kBridgeTapAddress + R"("})";
     }
     return R"({"node_id": 17, "name": "Laptop-7", "node_type": "desktop", "wg_ip": ")" + in.wg_ip +
            R"(", "local_subnet": "192.168.77.0/24", "private_key": ")" + in.private_key +
@@ -161,7 +167,8 @@ int thread_count() {
 
 int main(int argc, char** argv) {
     if (argc != 7 && argc != 8) {
-        std::cerr << "usage: power_child <private key> <hub key> <endpoint> <wg_ip> <hub subnet> <hub_wg_ip> [scenario]\n";
+        std::cerr << "usage: power_child <private key> <hub key> <endpoint> <wg_ip> <hub subnet> <hub_wg_ip> "
+                     "[scenario]\n";
         return 2;
     }
     const Inputs in{argv[1], argv[2], argv[3], argv[4], argv[5], argv[6]};
@@ -180,7 +187,9 @@ int main(int argc, char** argv) {
     context.endpoint = (*orchestrator)->endpoint();
     context.clock = &clock;
     context.shared = create_shared_state(config);
-    context.request_repaint = [&leftovers, shared = context.shared.get()] { leftovers.after_repaint(*shared); };
+    context.request_repaint = [&leftovers, shared = context.shared.get()] {
+        leftovers.after_repaint(*shared);
+    };
     std::thread(worker_loop, context, true).detach();
 
     for (std::string command; std::getline(std::cin, command);) {
@@ -200,7 +209,8 @@ int main(int argc, char** argv) {
             auto state = context.shared->lock();
             std::cout << "state power_on=" << state->power_on << " wg_running=" << state->wg_running
                       << " l2_running=" << state->l2_running << " adapter=" << (state->wg.adapter != nullptr)
-                      << " bridge=" << state->bridge.running->load() << " threads=" << thread_count() << std::endl;
+                      << " bridge=" << state->bridge.running->load() << " threads=" << thread_count()
+                      << std::endl;
         } else if (command.rfind("storm ", 0) == 0) {
             std::istringstream words(command.substr(6));
             std::uint64_t seed = 0;
@@ -210,16 +220,17 @@ int main(int argc, char** argv) {
             clock.run_freely(true);
             {
                 testing::PowerStorm storm(context);
-                storm.run(seed, 2, actions, 2, std::chrono::steady_clock::now() + std::chrono::seconds(20),
-                          [&](std::mt19937_64& rng) {
-                              switch (rng() % 4) {
-                                  case 0: storm.click_power_on(); break;
-                                  case 1: storm.click_power_off(); break;
-                                  case 2: storm.toggle_mode(); break;
-                                  default: (*orchestrator)->set_scenario(scenario(in, names[rng() % names.size()]));
-                              }
-                              std::this_thread::sleep_for(std::chrono::milliseconds(rng() % 300));
-                          });
+                storm.run(
+                    seed, 2, actions, 2, std::chrono::steady_clock::now() + std::chrono::seconds(20),
+                    [&](std::mt19937_64& rng) {
+                        switch (rng() % 4) {
+                            case 0: storm.click_power_on(); break;
+                            case 1: storm.click_power_off(); break;
+                            case 2: storm.toggle_mode(); break;
+                            default: (*orchestrator)->set_scenario(scenario(in, names[rng() % names.size()]));
+                        }
+                        std::this_thread::sleep_for(std::chrono::milliseconds(rng() % 300));
+                    });
             }
             clock.run_freely(false);
             clock.wait_asleep();

@@ -45,7 +45,8 @@ bool handshake_done(const tarvo::WgEngine& engine) {
 
 int main(int argc, char** argv) {
     if (argc < 5) {
-        std::fprintf(stderr, "usage: wg_engine_child <private key> <hub key> <endpoint> <wg_ip> [allowed...]\n");
+        std::fprintf(stderr,
+                     "usage: wg_engine_child <private key> <hub key> <endpoint> <wg_ip> [allowed...]\n");
         return 2;
     }
     tarvo::WgStartInputs in;
@@ -65,7 +66,8 @@ int main(int argc, char** argv) {
     std::cout << "started " << micros_since(start) << std::endl;
 
     const auto give_up = start + std::chrono::seconds(15);
-    while (!handshake_done(engine) && Clock::now() < give_up) std::this_thread::sleep_for(std::chrono::microseconds(200));
+    while (!handshake_done(engine) && Clock::now() < give_up)
+        std::this_thread::sleep_for(std::chrono::microseconds(200));
     if (handshake_done(engine)) std::cout << "handshake " << micros_since(start) << std::endl;
     else std::cout << "no-handshake" << std::endl;
 
@@ -73,8 +75,8 @@ int main(int argc, char** argv) {
     while (std::getline(std::cin, command)) {
         if (command == "traffic") {
             const auto traffic = tarvo::read_first_peer_traffic(configuration(engine));
-            std::cout << "traffic " << (traffic ? traffic->transmitted : 0) << ' ' << (traffic ? traffic->received : 0)
-                      << std::endl;
+            std::cout << "traffic " << (traffic ? traffic->transmitted : 0) << ' '
+                      << (traffic ? traffic->received : 0) << std::endl;
         } else if (command == "close") {
             const auto close = Clock::now();
             tarvo::close_wg_engine(engine);

@@ -82,15 +82,16 @@ TEST_P(HttpStatusTest, ReturnsFinalStatusAndExactBody) {
     EXPECT_EQ(*body, GetParam().body);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Answers, HttpStatusTest,
-    ::testing::Values(StatusCase{200, R"({"status":"ok"})"}, StatusCase{200, ""}, StatusCase{404, ""},
-                      StatusCase{500, "<html><body>Internal Server Error</body></html>"},
-                      StatusCase{200, std::string("\0\xff\x01 raw", 7)}));
+INSTANTIATE_TEST_SUITE_P(Answers, HttpStatusTest,
+                         ::testing::Values(StatusCase{200, R"({"status":"ok"})"}, StatusCase{200, ""},
+                                           StatusCase{404, ""},
+                                           StatusCase{500, "<html><body>Internal Server Error</body></html>"},
+                                           StatusCase{200, std::string("\0\xff\x01 raw", 7)}));
 
 TEST_F(HttpGetTest, SendsOnlyTheDefaultHeadersAndTheExactTarget) {
     answer_status({200, "{}"});
-    const std::string path = "/api/control/sync?code=PASS-48H-ABCD1234&power_on=0&rx_bytes=18446744073709551615";
+    const std::string path =
+        "/api/control/sync?code=PASS-48H-ABCD1234&power_on=0&rx_bytes=18446744073709551615";
     orchestrator->set_scenario(Scenario{});
     auto response = http_get(request(path));
     ASSERT_TRUE(response) << response.error().message;
@@ -200,16 +201,19 @@ TEST_F(HttpGetTest, IgnoresProxyEnvironmentVariables) {
 TEST_F(HttpGetTest, RefusesACertificateFromAnUnknownCa) {
     auto other = sim::make_server_credentials({orchestrator->host()}, {"127.0.0.1"});
     ASSERT_TRUE(other) << other.error();
-    const auto other_ca = std::filesystem::path(orchestrator->ca_bundle_path()).parent_path() / "other-ca.pem";
+    const auto other_ca = std::filesystem::path(orchestrator->ca_bundle_path()).parent_path() /
+                          "other-ca.pem";
     std::ofstream(other_ca) << other->ca_certificate_pem;
 
-    for (const std::string& bundle : {other_ca.string(), std::string()}) {  // another CA, the public roots only
+    for (const std::string& bundle :
+         {other_ca.string(), std::string()}) {  // another CA, the public roots only
         HttpGetRequest r = request("/api/status");
         r.ca_bundle_path = bundle;
         auto response = http_get(r);
         ASSERT_FALSE(response) << "trusted with bundle '" << bundle << "'";
         EXPECT_EQ(response.error().kind, StreamErrorKind::other);
-        EXPECT_NE(response.error().message.find("certificate"), std::string::npos) << response.error().message;
+        EXPECT_NE(response.error().message.find("certificate"), std::string::npos)
+            << response.error().message;
     }
     EXPECT_TRUE(orchestrator->requests().empty());
 }
@@ -236,7 +240,8 @@ TEST_F(HttpGetTest, TrustsTheCaTheTestVariableNames) {
 TEST_F(HttpGetTest, IgnoresOpenSslsCaEnvironmentVariables) {
     HttpGetRequest r = request("/api/status");
     r.ca_bundle_path.clear();
-    const std::string ca_folder = std::filesystem::path(orchestrator->ca_bundle_path()).parent_path().string();
+    const std::string ca_folder =
+        std::filesystem::path(orchestrator->ca_bundle_path()).parent_path().string();
     setenv("SSL_CERT_FILE", orchestrator->ca_bundle_path().c_str(), 1);
     setenv("SSL_CERT_DIR", ca_folder.c_str(), 1);
     auto response = http_get(r);
@@ -269,7 +274,8 @@ TEST_F(HttpGetTest, RefusesACertificateForAnotherHostName) {
     r.resolve_override = {{"other.tarvo.test", orchestrator->port(), "127.0.0.1"}};
     auto response = http_get(r);
     ASSERT_FALSE(response);
-    EXPECT_NE(response.error().message.find("other.tarvo.test"), std::string::npos) << response.error().message;
+    EXPECT_NE(response.error().message.find("other.tarvo.test"), std::string::npos)
+        << response.error().message;
     EXPECT_TRUE(orchestrator->requests().empty());
 }
 

@@ -19,8 +19,9 @@ const std::string kHostileName = "Laptop'; Stop-Computer -Force; '\r\n\"$(Remove
 const std::string kHostileReason = "wstrzymany\"; netsh advfirewall set allprofiles state off; \"\nkoniec";
 const std::string kHostileSubnet = "192.168.7.0/24'; New-NetRoute -DestinationPrefix '0.0.0.0/0'; '";
 const std::string kHostileLinkSubnet = "10.66.0.0/24' -InterfaceAlias 'Ethernet'; Stop-Computer; '";
-const std::vector<std::string> kHostile = {kHostileName, kHostileReason, kHostileSubnet, kHostileLinkSubnet,
-                                           "Stop-Computer", "Remove-Item", "advfirewall", "0.0.0.0/0"};
+const std::vector<std::string> kHostile = {kHostileName,       kHostileReason,  kHostileSubnet,
+                                           kHostileLinkSubnet, "Stop-Computer", "Remove-Item",
+                                           "advfirewall",      "0.0.0.0/0"};
 
 nlohmann::json hostile_answer(const std::string& node_type, bool enabled) {
     return {
@@ -38,12 +39,24 @@ nlohmann::json hostile_answer(const std::string& node_type, bool enabled) {
           {"server_public_key", "SGVsbG9IdWJLZXlIZWxsb0h1YktleUhlbGxvSHViS2U="},
           {"hub_wg_ip", "10.200.0.1"}}},
         {"links", enabled ? nlohmann::json::array({
-                                {{"id", 5}, {"source_id", 17}, {"target_id", 2}, {"mode", "L3"},
-                                 {"src_subnet", kHostileSubnet}, {"dst_subnet", "10.50.0.0/24"}},
-                                {{"id", 7}, {"source_id", 17}, {"target_id", 3}, {"mode", "L3"},
-                                 {"src_subnet", "x"}, {"dst_subnet", kHostileLinkSubnet}},
-                                {{"id", 9}, {"source_id", 17}, {"target_id", 4}, {"mode", "LAN"},
-                                 {"src_subnet", kHostileLinkSubnet}, {"dst_subnet", kHostileSubnet}},
+                                {{"id", 5},
+                                 {"source_id", 17},
+                                 {"target_id", 2},
+                                 {"mode", "L3"},
+                                 {"src_subnet", kHostileSubnet},
+                                 {"dst_subnet", "10.50.0.0/24"}},
+                                {{"id", 7},
+                                 {"source_id", 17},
+                                 {"target_id", 3},
+                                 {"mode", "L3"},
+                                 {"src_subnet", "x"},
+                                 {"dst_subnet", kHostileLinkSubnet}},
+                                {{"id", 9},
+                                 {"source_id", 17},
+                                 {"target_id", 4},
+                                 {"mode", "LAN"},
+                                 {"src_subnet", kHostileLinkSubnet},
+                                 {"dst_subnet", kHostileSubnet}},
                             })
                           : nlohmann::json::array()},
     };
@@ -85,7 +98,8 @@ TEST_F(BadInputTest, AGrantedAnswerShowsItsTextsAsReceivedAndRunsOnlyConstantsAn
     const auto calls = tunnel.calls();
     ASSERT_FALSE(calls.empty());
     // The gateway step ran (a LAN link), with its constant script.
-    EXPECT_NE(std::find(calls.begin(), calls.end(), "powershell -NoProfile -Command " + std::string(kGatewayScript)),
+    EXPECT_NE(std::find(calls.begin(), calls.end(),
+                        "powershell -NoProfile -Command " + std::string(kGatewayScript)),
               calls.end());
     ASSERT_TRUE(tunnel.last_start);
     EXPECT_EQ(mtu_and_routes_script("tarvo-client", tunnel.last_start->allowed_ips),
@@ -98,9 +112,10 @@ TEST_F(BadInputTest, AGrantedAnswerShowsItsTextsAsReceivedAndRunsOnlyConstantsAn
         EXPECT_EQ(state->detail, "Podsieć lokalna: " + kHostileSubnet + "   |   Hub: 10.200.0.1");
         EXPECT_EQ(state->bridge_card.text, "Tylko L3 (" + kHostileSubnet + ")");
     }
-    EXPECT_TRUE(logged("Autoryzowano węzeł '" + kHostileName + "' (WG IP: 10.200.0.17, LAN: " + kHostileSubnet + ")"));
-    EXPECT_TRUE(logged("Brama L3 aktywna: IPv4 Forwarding oraz WinNAT (SNAT 10.200.0.0/24 -> " + kHostileSubnet +
-                       ") gotowe."));
+    EXPECT_TRUE(logged("Autoryzowano węzeł '" + kHostileName +
+                       "' (WG IP: 10.200.0.17, LAN: " + kHostileSubnet + ")"));
+    EXPECT_TRUE(logged("Brama L3 aktywna: IPv4 Forwarding oraz WinNAT (SNAT 10.200.0.0/24 -> " +
+                       kHostileSubnet + ") gotowe."));
 }
 
 TEST_F(BadInputTest, ARefusedPassShowsItsReasonAsReceivedAndRunsNothing) {
@@ -116,8 +131,9 @@ TEST_F(BadInputTest, ARefusedPassShowsItsReasonAsReceivedAndRunsNothing) {
         auto state = context.shared->lock();
         EXPECT_FALSE(state->power_on);
         EXPECT_EQ(state->headline, kHostileName + "  •  " + kHostileReason);
-        EXPECT_EQ(state->detail, "Kod " + kHostileName +
-                                     " nie ma aktywnego dostępu — poproś administratora o aktywację lub nowy kod");
+        EXPECT_EQ(state->detail,
+                  "Kod " + kHostileName +
+                      " nie ma aktywnego dostępu — poproś administratora o aktywację lub nowy kod");
     }
     EXPECT_TRUE(logged("Odmowa zestawienia tunelu dla '" + kHostileName + "': " + kHostileReason + "."));
 }

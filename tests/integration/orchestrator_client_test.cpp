@@ -6,10 +6,10 @@
 
 #include <algorithm>
 #include <chrono>
-#include <thread>
 #include <filesystem>
 #include <fstream>
 #include <ostream>
+#include <thread>
 
 #include "main/status_check.h"
 #include "test_ca.h"
@@ -26,7 +26,8 @@ using sim::TestOrchestrator;
 constexpr const char* kKey = "ABCD1234EFGH";
 constexpr const char* kPass = "PASS-48H-ABCD1234";
 
-const char* kDeviceAnswer = R"({"node_id": 17, "name": "Laptop-7", "node_type": "laptop", "reason": "Aktywny"})";
+const char* kDeviceAnswer =
+    R"({"node_id": 17, "name": "Laptop-7", "node_type": "laptop", "reason": "Aktywny"})";
 const char* kPassAnswer =
     R"({"node_id": -3, "name": "Serwis", "node_type": "pass", "pass_code": "PASS-48H-ABCD1234",
         "pass_status": "ACTIVE", "allow_l3": true, "pass_expires_at": "2025-03-01T08:15:00Z"})";
@@ -76,7 +77,9 @@ TEST_F(OrchestratorClientTest, SendsTheExactQueryOnceAndReadsTheAnswer) {
 }
 
 TEST_F(OrchestratorClientTest, AMalformedCodeSendsNothing) {
-    for (const char* code : {"", "ABC", "PASS-48H-ABC", "ABCD\xE2\x80\x93" "1234EFGH"}) {
+    for (const char* code : {"", "ABC", "PASS-48H-ABC",
+                             "ABCD\xE2\x80\x93"
+                             "1234EFGH"}) {
         auto result = sync(code);
         ASSERT_FALSE(result);
         EXPECT_EQ(result.error(), kMalformedCodeText);
@@ -112,24 +115,31 @@ TEST_P(SyncErrorTest, ReturnsTheReadyText) {
 INSTANTIATE_TEST_SUITE_P(
     Table, SyncErrorTest,
     ::testing::Values(
-        ErrorCase{"DetailString", {403, R"({"detail": "Urządzenie zablokowane"})"},
+        ErrorCase{"DetailString",
+                  {403, R"({"detail": "Urządzenie zablokowane"})"},
                   "Urządzenie zablokowane (HTTP 403)"},
-        ErrorCase{"DetailList", {422, R"({"detail": [{"loc": ["query", "code"], "msg": "x"}]})"},
+        ErrorCase{"DetailList",
+                  {422, R"({"detail": [{"loc": ["query", "code"], "msg": "x"}]})"},
                   "Błąd serwera Orkiestratora (HTTP 422)"},
-        ErrorCase{"HtmlPage", {500, "<html><body>Internal Server Error</body></html>", "text/html"},
+        ErrorCase{"HtmlPage",
+                  {500, "<html><body>Internal Server Error</body></html>", "text/html"},
                   "Błąd serwera Orkiestratora (HTTP 500)"},
         ErrorCase{"EmptyBadGateway", {502, ""}, "Błąd serwera Orkiestratora (HTTP 502)"},
         // From 400 on the body is an error body, even one a record could be read from.
         ErrorCase{"DetailAt400", {400, R"({"detail": "Zły kod", "node_id": 17})"}, "Zły kod (HTTP 400)"},
         ErrorCase{"RecordAt400", {400, kDeviceAnswer}, "Błąd serwera Orkiestratora (HTTP 400)"},
         ErrorCase{"DetailAt401", {401, R"({"detail": "Brak dostępu"})"}, "Brak dostępu (HTTP 401)"},
-        ErrorCase{"EmptyOk", {200, ""},
+        ErrorCase{"EmptyOk",
+                  {200, ""},
                   "Błąd parsowania JSON: Failed to read JSON: EOF while parsing a value at line 1 column 0"},
-        ErrorCase{"MalformedOk", {200, "{\"node_id\": 1,\n \"name\": null}"},
+        ErrorCase{"MalformedOk",
+                  {200, "{\"node_id\": 1,\n \"name\": null}"},
                   "Błąd parsowania JSON: Failed to read JSON: invalid type: null, expected a string "
                   "at line 2 column 13"},
-        ErrorCase{"SixRedirects", {200, kDeviceAnswer, "application/json", false, 0ms, 0ms, 6},
-                  "Brak odpowiedzi Orkiestratora: ", true}),
+        ErrorCase{"SixRedirects",
+                  {200, kDeviceAnswer, "application/json", false, 0ms, 0ms, 6},
+                  "Brak odpowiedzi Orkiestratora: ",
+                  true}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(OrchestratorClientTest, AnAnswerBelow400IsReadAsTheRecord) {
@@ -150,7 +160,8 @@ TEST_F(OrchestratorClientTest, FollowsFiveRedirectsAndDecodesGzip) {
 TEST_F(OrchestratorClientTest, ACertificateFromAnUnknownCaIsRefused) {
     auto other = sim::make_server_credentials({orchestrator->host()}, {"127.0.0.1"});
     ASSERT_TRUE(other) << other.error();
-    const auto other_ca = std::filesystem::path(orchestrator->ca_bundle_path()).parent_path() / "unknown-ca.pem";
+    const auto other_ca = std::filesystem::path(orchestrator->ca_bundle_path()).parent_path() /
+                          "unknown-ca.pem";
     std::ofstream(other_ca) << other->ca_certificate_pem;
     endpoint.ca_bundle_path = other_ca.string();
 
@@ -267,10 +278,22 @@ TEST_F(StatusCheckTest, EachOutcomeSetsBothFlagsWhateverTheCardShowedBefore) {
         std::string text;
     } rows[] = {
         {"device answered", kKey, {200, kDeviceAnswer}, {200, "ok"}, true, false, "HTTPS OK (ID #17)"},
-        {"blocked pass answered", kPass, {200, kExpiredPassAnswer}, {200, "ok"}, true, true, "PASS OK (ID #4)"},
+        {"blocked pass answered",
+         kPass,
+         {200, kExpiredPassAnswer},
+         {200, "ok"},
+         true,
+         true,
+         "PASS OK (ID #4)"},
         {"refused, reachable", kKey, {403, ""}, {200, "ok"}, true, true, "Nieznany kod / PASS"},
         {"refused, unreachable", kKey, {403, ""}, {404, ""}, false, false, "Brak łączności HTTPS"},
-        {"malformed, reachable", "not a code", {}, {200, "ok"}, true, false, "HTTPS " + endpoint.host + " OK"},
+        {"malformed, reachable",
+         "not a code",
+         {},
+         {200, "ok"},
+         true,
+         false,
+         "HTTPS " + endpoint.host + " OK"},
         {"malformed, unreachable", "not a code", {}, {503, ""}, false, false, "Brak łączności HTTPS"},
         {"empty, reachable at 399", "", {}, {399, ""}, true, false, "HTTPS " + endpoint.host + " OK"},
         {"empty, unreachable at 400", "", {}, {400, ""}, false, false, "Brak łączności HTTPS"},

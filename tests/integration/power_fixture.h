@@ -27,18 +27,22 @@ using sim::TestOrchestrator;
 inline constexpr const char* kKey = "ABCD1234EFGH";
 inline constexpr const char* kPass = "PASS-48H-ABCD1234";
 
-inline const char* kHub = R"("hub": {"endpoint": "192.0.2.1:51820", "server_public_key": "SGVsbG9IdWJLZXlIZWxsb0h1YktleUhlbGxvSHViS2U=", "hub_wg_ip": "10.200.0.1"})";
+inline const char* kHub =
+    R"("hub": {"endpoint": "192.0.2.1:51820", "server_public_key": "SGVsbG9IdWJLZXlIZWxsb0h1YktleUhlbGxvSHViS2U=", "hub_wg_ip": "10.200.0.1"})";
 
-inline std::string device_answer(const std::string& links, bool enabled = true, const std::string& extra = "") {
+inline std::string device_answer(const std::string& links, bool enabled = true,
+                                 const std::string& extra = "") {
     return std::string(R"({"node_id": 17, "name": "Laptop-7", "node_type": "laptop", "wg_ip": "10.200.0.17",
         "local_subnet": "192.168.7.0/24", "private_key": "cHJpdmF0ZUtleXByaXZhdGVLZXlwcml2YXRlS2V5cHI=",
         "project_enabled": )") +
-           (enabled ? "true" : "false") + R"(, "owner_active": true, "allow_orchestrator": true, )" + extra + kHub +
-           R"(, "links": [)" + links + "]}";
+           (enabled ? "true" : "false") + R"(, "owner_active": true, "allow_orchestrator": true, )" + extra +
+           kHub + R"(, "links": [)" + links + "]}";
 }
 
-inline const std::string kL3Link = R"({"id": 5, "source_id": 17, "target_id": 2, "mode": "L3", "src_subnet": "192.168.7.0/24", "dst_subnet": "10.50.0.0/24"})";
-inline const std::string kL2Link = R"({"id": 6, "source_id": 17, "target_id": 2, "mode": "L2", "src_subnet": "192.168.7.0/24", "dst_subnet": "10.9.9.0/24", "tunnel_id": 300})";
+inline const std::string kL3Link =
+    R"({"id": 5, "source_id": 17, "target_id": 2, "mode": "L3", "src_subnet": "192.168.7.0/24", "dst_subnet": "10.50.0.0/24"})";
+inline const std::string kL2Link =
+    R"({"id": 6, "source_id": 17, "target_id": 2, "mode": "L2", "src_subnet": "192.168.7.0/24", "dst_subnet": "10.9.9.0/24", "tunnel_id": 300})";
 
 class PowerTest : public ::testing::Test {
 protected:
@@ -66,7 +70,8 @@ protected:
     std::vector<std::string> sync_targets() const {
         std::vector<std::string> targets;
         for (const auto& request : orchestrator->requests())
-            if (request.target.find("/api/control/sync") != std::string::npos) targets.push_back(request.target);
+            if (request.target.find("/api/control/sync") != std::string::npos)
+                targets.push_back(request.target);
         return targets;
     }
 

@@ -41,7 +41,8 @@ public:
         return PeerCounters{1000, 2000};
     }
     void stop_bridge(L2Bridge& bridge, bool) override { bridge.running->store(false); }
-    void start_bridge(SharedState& shared, const BootstrapResult&, const LinkInfo&, const std::string&) override {
+    void start_bridge(SharedState& shared, const BootstrapResult&, const LinkInfo&,
+                      const std::string&) override {
         auto locked = shared.lock();
         if (!locked->connecting && !locked->power_on) violation("bridge started with the power off");
         if (!locked->wg.adapter) violation("bridge started without the engine");
@@ -115,7 +116,8 @@ protected:
         auto state = context.shared->lock();
         if (!testing::power_off_completed(*state)) return;
         ++completed_power_offs;
-        for (auto& leftover : testing::power_off_leftovers(*state)) storm_tunnel.violation(std::move(leftover));
+        for (auto& leftover : testing::power_off_leftovers(*state))
+            storm_tunnel.violation(std::move(leftover));
     }
 
     StormTunnel storm_tunnel;

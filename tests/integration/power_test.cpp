@@ -30,7 +30,8 @@ TEST_F(PowerTest, MalformedKeySendsNothingAndAsksForAKey) {
     run_power_on(context);
     EXPECT_TRUE(sync_targets().empty());
     auto state = context.shared->lock();
-    EXPECT_EQ(state->log.back().text, "Błąd: wpisz 12-znakowy klucz urządzenia lub kod przepustki PASS-48H-...");
+    EXPECT_EQ(state->log.back().text,
+              "Błąd: wpisz 12-znakowy klucz urządzenia lub kod przepustki PASS-48H-...");
     EXPECT_EQ(state->log.back().level, LogLevel::error);
     EXPECT_EQ(state->orchestrator_card.text, "Podaj klucz / PASS");
     EXPECT_TRUE(state->orchestrator_card.standby);
@@ -56,8 +57,9 @@ TEST_F(PowerTest, EndsEarlyOnAFailedSyncOrAnAnswerWithoutAHub) {
         // "Błąd danych" keeps the card's standby as it was.
         {"no hub", R"({"node_id": 3, "allow_l3": true})", 200,
          "Błąd: odpowiedź serwera nie zawiera konfiguracji huba.", "Błąd danych", false, false},
-        {"empty hub key", R"({"node_id": 3, "allow_l3": true, "hub": {"endpoint": "x:1", "server_public_key": ""}})",
-         200, "Błąd: odpowiedź serwera nie zawiera konfiguracji huba.", "Błąd danych", true, true},
+        {"empty hub key",
+         R"({"node_id": 3, "allow_l3": true, "hub": {"endpoint": "x:1", "server_public_key": ""}})", 200,
+         "Błąd: odpowiedź serwera nie zawiera konfiguracji huba.", "Błąd danych", true, true},
     };
     for (const auto& c : cases) {
         answer_sync(kKey, c.body, c.status);
@@ -92,9 +94,10 @@ TEST_F(PowerTest, WaitingForALinkParksWithThePowerOnAndReportsPowerOff) {
     EXPECT_EQ(state->status_label, "OCZEKIWANIE");
     EXPECT_EQ(state->accent_color, kCyan);
     EXPECT_EQ(state->log.back().level, LogLevel::progress);
-    EXPECT_EQ(state->log.back().text,
-              "Połączono z Orkiestratorem ('Laptop-7', ID #17). Brak przypisanego linku L3/L2 w projekcie — tunel "
-              "VPN i karta TAP pozostają w trybie oczekiwania (IDLE).");
+    EXPECT_EQ(
+        state->log.back().text,
+        "Połączono z Orkiestratorem ('Laptop-7', ID #17). Brak przypisanego linku L3/L2 w projekcie — tunel "
+        "VPN i karta TAP pozostają w trybie oczekiwania (IDLE).");
     ASSERT_TRUE(state->last_result);
     EXPECT_FALSE(state->last_project_enabled);
     EXPECT_EQ(state->last_topology_signature, topology_signature(*state->last_result));
@@ -105,8 +108,10 @@ TEST_F(PowerTest, ARefusedServicePassParksWithThePowerOff) {
         auto state = context.shared->lock();
         state->config.DeviceCode = kPass;
     }
-    answer_sync(kPass, std::string(R"({"node_id": 4, "name": "Serwis", "node_type": "pass", "pass_status": "EXPIRED",
-        "reason": "Wygasła", )") + kHub + "}");
+    answer_sync(kPass,
+                std::string(R"({"node_id": 4, "name": "Serwis", "node_type": "pass", "pass_status": "EXPIRED",
+        "reason": "Wygasła", )") +
+                    kHub + "}");
     run_power_on(context);
 
     auto state = context.shared->lock();
@@ -114,8 +119,9 @@ TEST_F(PowerTest, ARefusedServicePassParksWithThePowerOff) {
     EXPECT_EQ(state->tunnel_card.text, "Przepustka wyłączona");
     EXPECT_EQ(status_badge(state->tunnel_card), "STANDBY");
     EXPECT_EQ(state->headline, "Serwis  •  Wygasła");
-    EXPECT_EQ(state->detail,
-              "Kod PASS-48H-ABCD1234 nie ma aktywnego dostępu — poproś administratora o aktywację lub nowy kod");
+    EXPECT_EQ(
+        state->detail,
+        "Kod PASS-48H-ABCD1234 nie ma aktywnego dostępu — poproś administratora o aktywację lub nowy kod");
     EXPECT_EQ(state->status_label, "PASS WYGASŁA");
     EXPECT_EQ(state->accent_color, kRed);
     EXPECT_EQ(state->log.back().text, "Odmowa zestawienia tunelu dla 'Serwis': Wygasła.");
@@ -129,9 +135,8 @@ TEST_F(PowerTest, AGrantedAnswerBringsUpLayer3AndReportsTheResult) {
     tunnel.set_counters({700, 900});
     run_power_on(context);
 
-    EXPECT_THAT(tunnel.calls(),
-                ElementsAre("start_engine 10.200.0.0/24 10.254.0.0/16 10.50.0.0/24",
-                            "ping -n 2 -w 900 10.200.0.1", "stop_bridge reset"));
+    EXPECT_THAT(tunnel.calls(), ElementsAre("start_engine 10.200.0.0/24 10.254.0.0/16 10.50.0.0/24",
+                                            "ping -n 2 -w 900 10.200.0.1", "stop_bridge reset"));
     ASSERT_TRUE(tunnel.last_start);
     EXPECT_EQ(tunnel.last_start->endpoint, "192.0.2.1:51820");
     EXPECT_EQ(tunnel.last_start->wg_ip, "10.200.0.17");
@@ -151,23 +156,24 @@ TEST_F(PowerTest, AGrantedAnswerBringsUpLayer3AndReportsTheResult) {
     EXPECT_EQ(state->orchestrator_card.text, "HTTPS OK (ID #17)");
     std::vector<std::pair<std::string, LogLevel>> tail;
     for (auto it = state->log.end() - 5; it != state->log.end(); ++it) tail.emplace_back(it->text, it->level);
-    EXPECT_THAT(tail,
-                ElementsAre(std::pair<std::string, LogLevel>{"Autoryzowano węzeł 'Laptop-7' (WG IP: 10.200.0.17, LAN: "
-                                                             "192.168.7.0/24)",
-                                                             LogLevel::success},
-                            std::pair<std::string, LogLevel>{"Konfiguracja natywnego adaptera jądra WireGuard-NT "
-                                                             "(AllowedIPs: 10.200.0.0/24, 10.254.0.0/16, "
-                                                             "10.50.0.0/24)...",
-                                                             LogLevel::neutral},
-                            std::pair<std::string, LogLevel>{"Adapter WireGuard-NT ('tarvo-client', 10.200.0.17) "
-                                                             "uruchomiony w jądrze Windows.",
-                                                             LogLevel::success},
-                            std::pair<std::string, LogLevel>{"Handshake WireGuard potwierdzony (Ping 10.200.0.1 OK) — "
-                                                             "zielona lampka aktywna!",
-                                                             LogLevel::success},
-                            std::pair<std::string, LogLevel>{"Tryb routingu L3 aktywny (karta TAP obecna w stanie "
-                                                             "IDLE).",
-                                                             LogLevel::neutral}));
+    EXPECT_THAT(
+        tail, ElementsAre(
+                  std::pair<std::string, LogLevel>{"Autoryzowano węzeł 'Laptop-7' (WG IP: 10.200.0.17, LAN: "
+                                                   "192.168.7.0/24)",
+                                                   LogLevel::success},
+                  std::pair<std::string, LogLevel>{"Konfiguracja natywnego adaptera jądra WireGuard-NT "
+                                                   "(AllowedIPs: 10.200.0.0/24, 10.254.0.0/16, "
+                                                   "10.50.0.0/24)...",
+                                                   LogLevel::neutral},
+                  std::pair<std::string, LogLevel>{"Adapter WireGuard-NT ('tarvo-client', 10.200.0.17) "
+                                                   "uruchomiony w jądrze Windows.",
+                                                   LogLevel::success},
+                  std::pair<std::string, LogLevel>{"Handshake WireGuard potwierdzony (Ping 10.200.0.1 OK) — "
+                                                   "zielona lampka aktywna!",
+                                                   LogLevel::success},
+                  std::pair<std::string, LogLevel>{"Tryb routingu L3 aktywny (karta TAP obecna w stanie "
+                                                   "IDLE).",
+                                                   LogLevel::neutral}));
 }
 
 TEST_F(PowerTest, BringUpDecidesBetweenTheBridgeAndLayer3) {
@@ -179,23 +185,35 @@ TEST_F(PowerTest, BringUpDecidesBetweenTheBridgeAndLayer3) {
         std::vector<std::string> calls;
         const char* bridge_text;  // nullptr: the bridge start publishes its own
     } cases[] = {
-        {"L2 link starts the bridge", kL3Link + "," + kL2Link, "laptop", false,
+        {"L2 link starts the bridge",
+         kL3Link + "," + kL2Link,
+         "laptop",
+         false,
          {"start_engine 10.200.0.0/24 10.254.0.0/16 10.50.0.0/24", "ping -n 2 -w 900 10.200.0.1",
           "start_bridge 6 10.200.0.1"},
          nullptr},
-        {"forced L3 idles the TAP", kL2Link, "laptop", true,
-         {"start_engine 10.200.0.0/24 10.254.0.0/16 10.9.9.0/24", "ping -n 2 -w 900 10.200.0.1", "stop_bridge reset"},
+        {"forced L3 idles the TAP",
+         kL2Link,
+         "laptop",
+         true,
+         {"start_engine 10.200.0.0/24 10.254.0.0/16 10.9.9.0/24", "ping -n 2 -w 900 10.200.0.1",
+          "stop_bridge reset"},
          "Wymuszony L3 (TAP Idle)"},
-        {"desktop runs the gateway step", kL3Link, "desktop", false,
+        {"desktop runs the gateway step",
+         kL3Link,
+         "desktop",
+         false,
          {"start_engine 10.200.0.0/24 10.254.0.0/16 10.50.0.0/24",
           "powershell -NoProfile -Command " + std::string(kGatewayScript), "ping -n 2 -w 900 10.200.0.1",
           "stop_bridge reset"},
          "TAP Idle (Tylko L3)"},
         {"LAN link: gateway, LAN texts",
          R"({"id": 9, "source_id": 17, "target_id": 2, "mode": "LAN", "src_subnet": "a", "dst_subnet": "b"})",
-         "laptop", false,
-         {"start_engine 10.200.0.0/24 10.254.0.0/16", "powershell -NoProfile -Command " + std::string(kGatewayScript),
-          "ping -n 2 -w 900 10.200.0.1", "stop_bridge reset"},
+         "laptop",
+         false,
+         {"start_engine 10.200.0.0/24 10.254.0.0/16",
+          "powershell -NoProfile -Command " + std::string(kGatewayScript), "ping -n 2 -w 900 10.200.0.1",
+          "stop_bridge reset"},
          "Tylko L3 (192.168.7.0/24)"},
     };
     for (const auto& c : cases) {
@@ -313,7 +331,8 @@ TEST_F(PowerTest, SaveKeyCleansStoresAndWarnsOfAMalformedKey) {
             EXPECT_EQ(state->log[before].level, c.level);
             EXPECT_EQ(load_client_config().DeviceCode, c.stored);
         } else {
-            EXPECT_TRUE(state->log.size() == before || state->log[before].text.starts_with("Orkiestrator")) << c.typed;
+            EXPECT_TRUE(state->log.size() == before || state->log[before].text.starts_with("Orkiestrator"))
+                << c.typed;
         }
     }
 }
@@ -378,7 +397,8 @@ TEST_F(WorkerTest, AWithdrawnTunnelStopsWithTheWorkersWording) {
     EXPECT_EQ(state->status_label, "OCZEKIWANIE");
     const auto& line = *(state->log.end() - 1);
     EXPECT_EQ(line.text,
-              "Kanał kontrolny :5000 — brak zgody na tunel (Wstrzymany). Zatrzymuję WG i przełączam TAP w stan IDLE.");
+              "Kanał kontrolny :5000 — brak zgody na tunel (Wstrzymany). Zatrzymuję WG i przełączam TAP w "
+              "stan IDLE.");
     EXPECT_EQ(line.level, LogLevel::warning);
 }
 
@@ -393,7 +413,8 @@ TEST_F(WorkerTest, ARefusedPassStopsWithTheErrorLevel) {
     run_worker_cycle(context);
     auto state = context.shared->lock();
     EXPECT_EQ(state->log.back().text,
-              "Kanał kontrolny :5000 — brak zgody na tunel (Brak linku w projekcie). Zatrzymuję WG i przełączam TAP "
+              "Kanał kontrolny :5000 — brak zgody na tunel (Brak linku w projekcie). Zatrzymuję WG i "
+              "przełączam TAP "
               "w stan IDLE.");
     EXPECT_EQ(state->log.back().level, LogLevel::error);
     EXPECT_EQ(state->headline, "Serwis  •  Przepustka wygasła / wyłączona");

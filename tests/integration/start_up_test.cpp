@@ -32,15 +32,18 @@ using testing::write_bytes;
 
 // Below C:\ProgramData\TARVO, in the order they are written: the libraries,
 // then the driver folder.
-const std::vector<std::string> kEmbedded = {"wireguard.dll",       "wintun.dll",         "driver/tapinstall.exe",
-                                            "driver/OemVista.inf", "driver/tap0901.cat", "driver/tap0901.sys"};
+const std::vector<std::string> kEmbedded = {"wireguard.dll",         "wintun.dll",
+                                            "driver/tapinstall.exe", "driver/OemVista.inf",
+                                            "driver/tap0901.cat",    "driver/tap0901.sys"};
 
 std::string embedded(const std::string& relative) {
     return std::string(assets::find(std::filesystem::path(relative).filename().string()).value());
 }
 
 // The same size as the embedded copy, other bytes.
-std::string same_size_other_bytes(const std::string& relative) { return std::string(embedded(relative).size(), '#'); }
+std::string same_size_other_bytes(const std::string& relative) {
+    return std::string(embedded(relative).size(), '#');
+}
 
 // Where the running program file is.
 enum class OwnPath { downloads, installed_copy, missing_file, unknown };
@@ -91,7 +94,9 @@ const std::vector<StartUpCase>& cases() {
     static const std::vector<StartUpCase> all = {
         {.name = "FreshMachine",
          .args = {},
-         .after = {{"TarvoClient.exe", kNewProgram}, {"TarvoClient.old.exe", std::nullopt}, {kSettings, std::nullopt}}},
+         .after = {{"TarvoClient.exe", kNewProgram},
+                   {"TarvoClient.old.exe", std::nullopt},
+                   {kSettings, std::nullopt}}},
         {.name = "NoLaunchStillRunsEveryStep",
          .args = {"--no-launch"},
          .writes = fresh_writes(),
@@ -112,7 +117,8 @@ const std::vector<StartUpCase>& cases() {
                     {"driver/tapinstall.exe", embedded("driver/tapinstall.exe")},
                     {"driver/tap0901.cat", embedded("driver/tap0901.cat") + "longer"},
                     {"driver/tap0901.sys", ""}},
-         .writes = Written{"driver/OemVista.inf", "driver/tap0901.cat", "driver/tap0901.sys", "TarvoClient.exe"},
+         .writes = Written{"driver/OemVista.inf", "driver/tap0901.cat", "driver/tap0901.sys",
+                           "TarvoClient.exe"},
          .after = {{"wintun.dll", same_size_other_bytes("wintun.dll")}},
          .options = {.no_launch = true},
          .installer_starts = false},  // the planted installer is not runnable
@@ -166,7 +172,9 @@ const std::vector<StartUpCase>& cases() {
          .options = {.no_launch = true}},
         {.name = "AWellFormedKeyIsSaved",
          .args = {"--no-launch", "--key", "abcd-1234-efgh"},
-         .after = {{kSettings, "{\n  \"DeviceCode\": \"ABCD1234EFGH\",\n  \"AutoConnect\": true,\n  \"ForceL3\": false\n}"}},
+         .after =
+             {{kSettings,
+               "{\n  \"DeviceCode\": \"ABCD1234EFGH\",\n  \"AutoConnect\": true,\n  \"ForceL3\": false\n}"}},
          .config = {"ABCD1234EFGH", true, false},
          .options = {.no_launch = true}},
         {.name = "AMalformedCodeSavesNothing",
@@ -233,7 +241,8 @@ protected:
         std::ifstream log(root.path() / "tarvo-standin.log");
         for (std::string line; std::getline(log, line);) {
             const auto call = nlohmann::json::parse(line);
-            calls.push_back({call.at("tool").get<std::string>(), call.at("args").get<std::vector<std::string>>()});
+            calls.push_back(
+                {call.at("tool").get<std::string>(), call.at("args").get<std::vector<std::string>>()});
         }
         return calls;
     }
@@ -273,18 +282,20 @@ protected:
         ASSERT_EQ(calls[0].args.size(), 3u);
         EXPECT_EQ(calls[0].args[0], "-NoProfile");
         EXPECT_EQ(calls[0].args[1], "-Command");
-        const std::string target =
-            platform::path_text(shortcut == Shortcut::to_installed_copy ? data / "TarvoClient.exe" : *running);
+        const std::string target = platform::path_text(
+            shortcut == Shortcut::to_installed_copy ? data / "TarvoClient.exe" : *running);
         const std::string& script = calls[0].args[2];
         EXPECT_NE(script.find("$sc.TargetPath = '" + target + "';"), std::string::npos) << script;
-        EXPECT_NE(script.find("$sc.WorkingDirectory = '" + platform::path_text(data) + "';"), std::string::npos)
+        EXPECT_NE(script.find("$sc.WorkingDirectory = '" + platform::path_text(data) + "';"),
+                  std::string::npos)
             << script;
         EXPECT_NE(script.find("$sc.IconLocation = '" + target + ",0';"), std::string::npos) << script;
     }
 
     testing::ScopedHostRoot root;
     const std::filesystem::path data = platform::host_path("C:\\ProgramData\\TARVO");
-    const std::filesystem::path downloaded = platform::host_path("C:\\Users\\Jan\\Downloads\\TarvoClient.exe");
+    const std::filesystem::path downloaded = platform::host_path(
+        "C:\\Users\\Jan\\Downloads\\TarvoClient.exe");
 
 private:
     std::optional<std::string> saved_appdata_;

@@ -33,8 +33,8 @@ TEST(CreateSharedState, StartsWithTheInitialTextsCardsAndOnlyTheStartLine) {
         std::string title;
         std::string text;
     };
-    for (const auto& c : {CardCase{state->orchestrator_card, "Orkiestrator " + std::string(orchestrator_host()),
-                                   "Sprawdzanie..."},
+    for (const auto& c : {CardCase{state->orchestrator_card,
+                                   "Orkiestrator " + std::string(orchestrator_host()), "Sprawdzanie..."},
                           CardCase{state->tunnel_card, "Tunel L3 VPN", "WireGuard Kernel"},
                           CardCase{state->bridge_card, "Mostek L2 (EoIP)", "TAP w trybie IDLE"}}) {
         EXPECT_EQ(c.card.title, c.title);
@@ -111,8 +111,8 @@ TEST(StatusBadge, OnlineWinsOverStandby) {
         bool online, standby;
         std::string_view badge;
     };
-    for (const auto& c : {Case{true, true, "ONLINE"}, Case{true, false, "ONLINE"}, Case{false, true, "STANDBY"},
-                          Case{false, false, "OFFLINE"}}) {
+    for (const auto& c : {Case{true, true, "ONLINE"}, Case{true, false, "ONLINE"},
+                          Case{false, true, "STANDBY"}, Case{false, false, "OFFLINE"}}) {
         EXPECT_EQ(status_badge(StatusCard{"t", "x", c.online, c.standby}), c.badge);
     }
 }
@@ -143,9 +143,10 @@ TEST(LogLineText, GivesTimeLevelNameAndTextAsReceived) {
     const struct {
         LogLevel level;
         std::string line;
-    } cases[] = {{LogLevel::plain, "09:05:01 [plain] a;b\"c"},       {LogLevel::neutral, "09:05:01 [neutral] a;b\"c"},
-                 {LogLevel::progress, "09:05:01 [progress] a;b\"c"}, {LogLevel::success, "09:05:01 [success] a;b\"c"},
-                 {LogLevel::warning, "09:05:01 [warning] a;b\"c"},   {LogLevel::error, "09:05:01 [error] a;b\"c"}};
+    } cases[] = {
+        {LogLevel::plain, "09:05:01 [plain] a;b\"c"},       {LogLevel::neutral, "09:05:01 [neutral] a;b\"c"},
+        {LogLevel::progress, "09:05:01 [progress] a;b\"c"}, {LogLevel::success, "09:05:01 [success] a;b\"c"},
+        {LogLevel::warning, "09:05:01 [warning] a;b\"c"},   {LogLevel::error, "09:05:01 [error] a;b\"c"}};
     for (const auto& c : cases) EXPECT_EQ(log_line_text({"09:05:01", "a;b\"c", c.level}), c.line);
     EXPECT_EQ(log_line_text({"23:59:59", "Błąd — żółć", LogLevel::error}), "23:59:59 [error] Błąd — żółć");
 }

@@ -33,20 +33,23 @@ TEST_P(LoadClientConfig, ReadsTheFileOrFallsBackToAllDefaults) {
 INSTANTIATE_TEST_SUITE_P(
     Cases, LoadClientConfig,
     ::testing::Values(
-        LoadCase{"all three", R"({"DeviceCode":"ABC","AutoConnect":false,"ForceL3":true})", {"ABC", false, true}},
+        LoadCase{
+            "all three", R"({"DeviceCode":"ABC","AutoConnect":false,"ForceL3":true})", {"ABC", false, true}},
         LoadCase{"only the code", R"({"DeviceCode":"ABCDEFGH1234"})", {"ABCDEFGH1234", true, false}},
         LoadCase{"empty object", "{}", kDefaults},
         LoadCase{"whitespace around", " \t\r\n{ \"ForceL3\" : true }\n\n ", {"", true, true}},
         LoadCase{"unknown members of every kind are skipped",
-                 R"({"X":[1,-2.5e+3,{"a":[null,true]}],"DeviceCode":"K","Y":"\u00e9","Z":0})", {"K", true, false}},
-        LoadCase{"escapes in the code", R"({"DeviceCode":"a\"b\\c\/d\n\u0041\u00e9\ud83d\ude00"})",
+                 R"({"X":[1,-2.5e+3,{"a":[null,true]}],"DeviceCode":"K","Y":"\u00e9","Z":0})",
+                 {"K", true, false}},
+        LoadCase{"escapes in the code",
+                 R"({"DeviceCode":"a\"b\\c\/d\n\u0041\u00e9\ud83d\ude00"})",
                  {"a\"b\\c/d\nA\xC3\xA9\xF0\x9F\x98\x80", true, false}},
         LoadCase{"escaped key still matches", R"({"\u0044eviceCode":"Q"})", {"Q", true, false}},
-        LoadCase{"raw UTF-8 in the code", "{\"DeviceCode\":\"za\xC5\xBC\xC3\xB3\\u0142\"}",
+        LoadCase{"raw UTF-8 in the code",
+                 "{\"DeviceCode\":\"za\xC5\xBC\xC3\xB3\\u0142\"}",
                  {"za\xC5\xBC\xC3\xB3\xC5\x82", true, false}},
         LoadCase{"array of three", R"(["K", false, true])", {"K", false, true}},
-        LoadCase{"array of one", R"(["K"])", {"K", true, false}},
-        LoadCase{"empty array", "[]", kDefaults},
+        LoadCase{"array of one", R"(["K"])", {"K", true, false}}, LoadCase{"empty array", "[]", kDefaults},
         LoadCase{"array of four", R"(["K", false, true, 1])", kDefaults},
         LoadCase{"array element of wrong type", R"([true])", kDefaults},
         LoadCase{"AutoConnect null", R"({"DeviceCode":"K","AutoConnect":null})", kDefaults},
@@ -59,10 +62,8 @@ INSTANTIATE_TEST_SUITE_P(
         LoadCase{"trailing bytes", R"({"DeviceCode":"K"} x)", kDefaults},
         LoadCase{"two values", R"({"DeviceCode":"K"}{})", kDefaults},
         LoadCase{"trailing comma", R"({"DeviceCode":"K",})", kDefaults},
-        LoadCase{"unterminated", R"({"DeviceCode":"K")", kDefaults},
-        LoadCase{"empty file", "", kDefaults},
-        LoadCase{"top-level string", R"("K")", kDefaults},
-        LoadCase{"top-level null", "null", kDefaults},
+        LoadCase{"unterminated", R"({"DeviceCode":"K")", kDefaults}, LoadCase{"empty file", "", kDefaults},
+        LoadCase{"top-level string", R"("K")", kDefaults}, LoadCase{"top-level null", "null", kDefaults},
         LoadCase{"case of the key matters", R"({"devicecode":"K"})", kDefaults},
         LoadCase{"raw control character in a string", "{\"DeviceCode\":\"a\tb\"}", kDefaults},
         LoadCase{"bad escape", R"({"DeviceCode":"\x"})", kDefaults},
@@ -72,14 +73,16 @@ INSTANTIATE_TEST_SUITE_P(
         LoadCase{"leading zero in a skipped number", R"({"X":01})", kDefaults},
         LoadCase{"bare minus in a skipped number", R"({"X":-})", kDefaults},
         LoadCase{"single quotes", R"({'DeviceCode':'K'})", kDefaults},
-        LoadCase{"nesting at the limit is read", std::string(R"({"X":)") + std::string(127, '[') +
-                                                     std::string(127, ']') + R"(,"DeviceCode":"K"})",
-                 {"K", true, false}},
-        LoadCase{"nesting one past the limit", std::string(R"({"X":)") + std::string(128, '[') +
-                                                   std::string(128, ']') + R"(,"DeviceCode":"K"})",
-                 kDefaults},
-        LoadCase{"deep nesting does not overflow the stack", std::string(R"({"X":)") + std::string(100000, '[') +
-                                               std::string(100000, ']') + "}",
+        LoadCase{
+            "nesting at the limit is read",
+            std::string(R"({"X":)") + std::string(127, '[') + std::string(127, ']') + R"(,"DeviceCode":"K"})",
+            {"K", true, false}},
+        LoadCase{
+            "nesting one past the limit",
+            std::string(R"({"X":)") + std::string(128, '[') + std::string(128, ']') + R"(,"DeviceCode":"K"})",
+            kDefaults},
+        LoadCase{"deep nesting does not overflow the stack",
+                 std::string(R"({"X":)") + std::string(100000, '[') + std::string(100000, ']') + "}",
                  kDefaults}));
 
 TEST(LoadClientConfigFile, MissingFileGivesDefaults) {

@@ -58,14 +58,15 @@ TEST_F(L2BridgeStartPublishing, ASuccessTurnsTheCardOnlineWithTheTapAddress) {
 
     auto state = shared.lock();
     EXPECT_EQ(published(*state), (Published{true, true, false, "EoIP 192.168.5.0/24"}));
-    EXPECT_THAT(log_of(*state),
-                ::testing::ElementsAre(
-                    Logged{"Aktywacja natywnego mostka L2 (EoIP C++): Link #6, Tunnel ID 4464, TAP IP 192.168.5.0/24 "
-                           "-> Hub 10.200.0.1",
-                           LogLevel::progress},
-                    Logged{"Natywny mostek L2 EoIP aktywny na karcie TAP " + std::string(tarvo::testing::kTapGuid) +
-                               " (Media Status: Connected).",
-                           LogLevel::success}));
+    EXPECT_THAT(
+        log_of(*state),
+        ::testing::ElementsAre(
+            Logged{"Aktywacja natywnego mostka L2 (EoIP C++): Link #6, Tunnel ID 4464, TAP IP 192.168.5.0/24 "
+                   "-> Hub 10.200.0.1",
+                   LogLevel::progress},
+            Logged{"Natywny mostek L2 EoIP aktywny na karcie TAP " + std::string(tarvo::testing::kTapGuid) +
+                       " (Media Status: Connected).",
+                   LogLevel::success}));
     EXPECT_EQ(state->bridge.threads.size(), 3u);
 }
 
@@ -81,7 +82,8 @@ TEST_F(L2BridgeStartPublishing, AFailurePutsTheCardOnStandbyWithTheStepsText) {
     ASSERT_EQ(state->log.size(), 2u);
     EXPECT_THAT(state->log[0].text, ::testing::EndsWith("-> Hub 10.200.0.9"));
     EXPECT_EQ(log_of(*state)[1],
-              (Logged{"Błąd uruchomienia mostka L2: Nieprawidłowy lokalny adres WG IP: 10.200.0.x", LogLevel::error}));
+              (Logged{"Błąd uruchomienia mostka L2: Nieprawidłowy lokalny adres WG IP: 10.200.0.x",
+                      LogLevel::error}));
     EXPECT_TRUE(state->bridge.threads.empty());
 }
 

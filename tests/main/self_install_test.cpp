@@ -74,12 +74,14 @@ TEST_F(InstallFixture, AMissingProgramFileInstallsNothing) {
 }
 
 TEST(ShortcutScript, IsTheOneLinePowerShellScript) {
-    EXPECT_EQ(shortcut_script("C:\\A\\T.exe", "C:\\ProgramData\\TARVO"),
-              "$d = [Environment]::GetFolderPath('Desktop'); if ($d) { $lnk = Join-Path $d 'Tarvo Client.lnk'; "
-              "$ws = New-Object -ComObject WScript.Shell; $sc = $ws.CreateShortcut($lnk); "
-              "$sc.TargetPath = 'C:\\A\\T.exe'; $sc.WorkingDirectory = 'C:\\ProgramData\\TARVO'; "
-              "$sc.IconLocation = 'C:\\A\\T.exe,0'; $sc.Description = 'Tarvo Enterprise Client (C++ Native L2/L3)'; "
-              "$sc.Save() }");
+    EXPECT_EQ(
+        shortcut_script("C:\\A\\T.exe", "C:\\ProgramData\\TARVO"),
+        "$d = [Environment]::GetFolderPath('Desktop'); if ($d) { $lnk = Join-Path $d 'Tarvo Client.lnk'; "
+        "$ws = New-Object -ComObject WScript.Shell; $sc = $ws.CreateShortcut($lnk); "
+        "$sc.TargetPath = 'C:\\A\\T.exe'; $sc.WorkingDirectory = 'C:\\ProgramData\\TARVO'; "
+        "$sc.IconLocation = 'C:\\A\\T.exe,0'; $sc.Description = 'Tarvo Enterprise Client (C++ Native "
+        "L2/L3)'; "
+        "$sc.Save() }");
 }
 
 TEST(DoubleApostrophes, DoublesEveryOne) {

@@ -40,9 +40,9 @@ TEST(CleanClickedKey, TrimsDropsDashesAndBlanksAndUpperCases) {
     struct Case {
         std::string_view typed, want;
     };
-    for (const Case& c : {Case{"  abcd-efgh 12-34\t", "ABCDEFGH1234"}, Case{"pass-48h-abcd1234", "PASS48HABCD1234"},
-                          Case{"ab\tcd", "AB\tCD"}, Case{"straße", "STRASSE"}, Case{"ab–cd", "AB–CD"},
-                          Case{"", ""}}) {
+    for (const Case& c :
+         {Case{"  abcd-efgh 12-34\t", "ABCDEFGH1234"}, Case{"pass-48h-abcd1234", "PASS48HABCD1234"},
+          Case{"ab\tcd", "AB\tCD"}, Case{"straße", "STRASSE"}, Case{"ab–cd", "AB–CD"}, Case{"", ""}}) {
         SCOPED_TRACE(c.typed);
         EXPECT_EQ(clean_clicked_key(c.typed), c.want);
     }
@@ -50,7 +50,9 @@ TEST(CleanClickedKey, TrimsDropsDashesAndBlanksAndUpperCases) {
 
 class WindowActionsTest : public ::testing::Test {
 protected:
-    std::string settings_file() const { return testing::read_bytes(folder_.path() / "TARVO" / "client.json"); }
+    std::string settings_file() const {
+        return testing::read_bytes(folder_.path() / "TARVO" / "client.json");
+    }
     std::vector<LogEntry> log() { return shared_->lock()->log; }
 
     testing::TempFolder folder_;
@@ -73,8 +75,9 @@ TEST_F(WindowActionsTest, ModeToggleWithThePowerOffSavesAndLogsOnly) {
 
     EXPECT_FALSE(toggle_force_l3(*shared_));
     EXPECT_EQ(log().back().level, LogLevel::progress);
-    EXPECT_EQ(log().back().text,
-              "Przywrócono automatyczny wybór trybu L2/L3 na podstawie konfiguracji projektu w Orkiestratorze.");
+    EXPECT_EQ(
+        log().back().text,
+        "Przywrócono automatyczny wybór trybu L2/L3 na podstawie konfiguracji projektu w Orkiestratorze.");
     EXPECT_NE(settings_file().find("\"ForceL3\": false"), std::string::npos);
 }
 
@@ -95,7 +98,8 @@ TEST_F(WindowActionsTest, ModeToggleWithThePowerOnRelabelsFromTheStoredAnswer) {
 TEST_F(WindowActionsTest, PowerOnKeyIsStoredWithAutoConnect) {
     store_power_on_key(*shared_, clean_clicked_key(" abcd-efgh 5678 "));
     EXPECT_EQ(shared_->lock()->config, (ClientConfig{"ABCDEFGH5678", true, false}));
-    EXPECT_EQ(settings_file(), "{\n  \"DeviceCode\": \"ABCDEFGH5678\",\n  \"AutoConnect\": true,\n  \"ForceL3\": false\n}");
+    EXPECT_EQ(settings_file(),
+              "{\n  \"DeviceCode\": \"ABCDEFGH5678\",\n  \"AutoConnect\": true,\n  \"ForceL3\": false\n}");
 }
 
 TEST_F(WindowActionsTest, EscapeRestoresTheStoredKeyAndTheClearLinkEmptiesTheLog) {

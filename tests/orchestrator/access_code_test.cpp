@@ -35,13 +35,10 @@ INSTANTIATE_TEST_SUITE_P(
         CodeCase{"PASS-1H-HHHHHHHH", true, "PASS-1H-HHHHHHHH"},
         CodeCase{"\tpass 7h\r\nzz99yy88\n", true, "PASS-7H-ZZ99YY88"},
         // Device keys in groups.
-        CodeCase{"abcd-1234-efgh", true, "ABCD1234EFGH"},
-        CodeCase{"abcd 1234 efgh", true, "ABCD1234EFGH"},
+        CodeCase{"abcd-1234-efgh", true, "ABCD1234EFGH"}, CodeCase{"abcd 1234 efgh", true, "ABCD1234EFGH"},
         CodeCase{"PASS1234ABCD", true, "PASS1234ABCD"},  // 12 characters: a key
         // Malformed: cleaned but otherwise unchanged.
-        CodeCase{"", false, ""},
-        CodeCase{" - ", false, ""},
-        CodeCase{"abcd1234efg", false, "ABCD1234EFG"},
+        CodeCase{"", false, ""}, CodeCase{" - ", false, ""}, CodeCase{"abcd1234efg", false, "ABCD1234EFG"},
         CodeCase{"abcd1234efghi", false, "ABCD1234EFGHI"},
         CodeCase{"PASS-H-ABCD1234", false, "PASSHABCD1234"},
         CodeCase{"PASS-12345H-ABCD1234", false, "PASS12345HABCD1234"},
@@ -61,10 +58,10 @@ INSTANTIATE_TEST_SUITE_P(
         CodeCase{"ABCD\u200B1234EFGH", false, "ABCD\u200B1234EFGH"},
         // The full case mapping can turn non-ASCII letters into a good code.
         CodeCase{"pa\u017F\u017F-48h-abcd1234", true, "PASS-48H-ABCD1234"},  // long s
-        CodeCase{"pa\u00DF-48h-abcd1234", true, "PASS-48H-ABCD1234"},       // sharp s
-        CodeCase{"abcd1234e\uFB00g", true, "ABCD1234EFFG"},                 // ff ligature
-        CodeCase{"abcd1234\u0131jkl", true, "ABCD1234IJKL"},                // dotless i
-        CodeCase{"abcd1234\uFB03", false, "ABCD1234FFI"},                   // ffi: 11
+        CodeCase{"pa\u00DF-48h-abcd1234", true, "PASS-48H-ABCD1234"},        // sharp s
+        CodeCase{"abcd1234e\uFB00g", true, "ABCD1234EFFG"},                  // ff ligature
+        CodeCase{"abcd1234\u0131jkl", true, "ABCD1234IJKL"},                 // dotless i
+        CodeCase{"abcd1234\uFB03", false, "ABCD1234FFI"},                    // ffi: 11
         CodeCase{"\u00E9bcd1234efgh", false, "\u00C9BCD1234EFGH"},
         // Each invalid UTF-8 byte becomes U+FFFD and makes the code malformed.
         CodeCase{"abcd1234efg\xff", false, "ABCD1234EFG\uFFFD"},
@@ -87,25 +84,22 @@ void PrintTo(const ExpiryCase& c, std::ostream* os) {
 
 class PassExpiryTest : public ::testing::TestWithParam<ExpiryCase> {};
 
-TEST_P(PassExpiryTest, Formats) {
-    EXPECT_EQ(format_pass_expiry(GetParam().input), GetParam().shown);
-}
+TEST_P(PassExpiryTest, Formats) { EXPECT_EQ(format_pass_expiry(GetParam().input), GetParam().shown); }
 
 INSTANTIATE_TEST_SUITE_P(
     TimeStamps, PassExpiryTest,
-    ::testing::Values(
-        ExpiryCase{std::nullopt, "aktywna"},
-        ExpiryCase{"", "aktywna"},
-        ExpiryCase{" \t\u00A0\u3000 ", "aktywna"},
-        ExpiryCase{"2025-03-01T08:15:00Z", "2025-03-01 08:15"},
-        ExpiryCase{"2025-03-01", "2025-03-01"},
-        ExpiryCase{"2025-03-01T08:15:00.123456ZZ", "2025-03-01 08:15"},
-        ExpiryCase{"\u3000 2025-01-31T12:30:00Z\u00A0\n", "2025-01-31 12:30"},
-        ExpiryCase{"2025-03-01T08", "2025-03-01 08"},
-        ExpiryCase{"TZ", " "},
-        // Sixteen characters, not sixteen bytes.
-        ExpiryCase{"\u017C\u017C\u017C\u017C\u017C\u017C\u017C\u017C\u017C\u017C\u017C\u017C\u017C\u017C\u017C\u017Cxyz",
-                   "\u017C\u017C\u017C\u017C\u017C\u017C\u017C\u017C\u017C\u017C\u017C\u017C\u017C\u017C\u017C\u017C"}));
+    ::testing::Values(ExpiryCase{std::nullopt, "aktywna"}, ExpiryCase{"", "aktywna"},
+                      ExpiryCase{" \t\u00A0\u3000 ", "aktywna"},
+                      ExpiryCase{"2025-03-01T08:15:00Z", "2025-03-01 08:15"},
+                      ExpiryCase{"2025-03-01", "2025-03-01"},
+                      ExpiryCase{"2025-03-01T08:15:00.123456ZZ", "2025-03-01 08:15"},
+                      ExpiryCase{"\u3000 2025-01-31T12:30:00Z\u00A0\n", "2025-01-31 12:30"},
+                      ExpiryCase{"2025-03-01T08", "2025-03-01 08"}, ExpiryCase{"TZ", " "},
+                      // Sixteen characters, not sixteen bytes.
+                      ExpiryCase{"\u017C\u017C\u017C\u017C\u017C\u017C\u017C\u017C\u017C\u017C\u017C\u017C"
+                                 "\u017C\u017C\u017C\u017Cxyz",
+                                 "\u017C\u017C\u017C\u017C\u017C\u017C\u017C\u017C\u017C\u017C\u017C\u017C"
+                                 "\u017C\u017C\u017C\u017C"}));
 
 }  // namespace
 }  // namespace tarvo

@@ -56,13 +56,20 @@ const std::vector<Case>& cases() {
         // Integers.
         {R"({"node_id":2147483647,"tunnel_id":-2147483648})", "",
          [](const BootstrapResult& r) { return r.node_id == 2147483647 && r.tunnel_id == -2147483647 - 1; }},
-        {R"({"node_id":2147483648})", failed("invalid value: integer `2147483648`, expected i32 at line 1 column 22")},
-        {R"({"node_id":-2147483649})", failed("invalid value: integer `-2147483649`, expected i32 at line 1 column 23")},
-        {"{\"node_id\":2147483648\n}", failed("invalid value: integer `2147483648`, expected i32 at line 2 column 0")},
-        {R"({"node_id":5.0})", failed("invalid type: floating point `5.0`, expected i32 at line 1 column 15")},
-        {R"({"node_id":5e0})", failed("invalid type: floating point `5.0`, expected i32 at line 1 column 15")},
-        {R"({"node_id":1.5})", failed("invalid type: floating point `1.5`, expected i32 at line 1 column 15")},
-        {R"({"node_id":1e-7})", failed("invalid type: floating point `0.0000001`, expected i32 at line 1 column 16")},
+        {R"({"node_id":2147483648})",
+         failed("invalid value: integer `2147483648`, expected i32 at line 1 column 22")},
+        {R"({"node_id":-2147483649})",
+         failed("invalid value: integer `-2147483649`, expected i32 at line 1 column 23")},
+        {"{\"node_id\":2147483648\n}",
+         failed("invalid value: integer `2147483648`, expected i32 at line 2 column 0")},
+        {R"({"node_id":5.0})",
+         failed("invalid type: floating point `5.0`, expected i32 at line 1 column 15")},
+        {R"({"node_id":5e0})",
+         failed("invalid type: floating point `5.0`, expected i32 at line 1 column 15")},
+        {R"({"node_id":1.5})",
+         failed("invalid type: floating point `1.5`, expected i32 at line 1 column 15")},
+        {R"({"node_id":1e-7})",
+         failed("invalid type: floating point `0.0000001`, expected i32 at line 1 column 16")},
         {R"({"node_id":18446744073709551615})",
          failed("invalid value: integer `18446744073709551615`, expected i32 at line 1 column 32")},
         {R"({"node_id":18446744073709551616})",
@@ -77,31 +84,45 @@ const std::vector<Case>& cases() {
         {R"({"node_id":1.})", failed("invalid number at line 1 column 14")},
         {R"({"node_id":1e+})", failed("invalid number at line 1 column 15")},
         // Booleans.
-        {R"({"online":true,"allow_l3":false})", "", [](const BootstrapResult& r) { return r.online && !r.allow_l3; }},
+        {R"({"online":true,"allow_l3":false})", "",
+         [](const BootstrapResult& r) { return r.online && !r.allow_l3; }},
         {R"({"online":1})", failed("invalid type: integer `1`, expected a boolean at line 1 column 12")},
-        {R"({"online":"true"})", failed("invalid type: string \"true\", expected a boolean at line 1 column 16")},
+        {R"({"online":"true"})",
+         failed("invalid type: string \"true\", expected a boolean at line 1 column 16")},
         {R"({"online":null})", failed("invalid type: null, expected a boolean at line 1 column 14")},
         {R"({"online":tru})", failed("expected ident at line 1 column 14")},
         // The hub.
         {R"({"hub":null})", ""},
         {R"({"hub":{}})", "", [](const BootstrapResult& r) { return r.hub == HubInfo{}; }},
-        {R"({"hub":{"endpoint":"hub.example:51820","x":[{}],"server_public_key":"Zm9v","hub_wg_ip":"10.0.0.1"}})", "",
-         [](const BootstrapResult& r) { return r.hub == HubInfo{"hub.example:51820", "Zm9v", "10.0.0.1"}; }},
-        {R"({"hub":["e","k","10.0.0.1"]})", "", [](const BootstrapResult& r) { return r.hub == HubInfo{"e", "k", "10.0.0.1"}; }},
-        {R"({"hub":["e"]})", "", [](const BootstrapResult& r) { return r.hub == HubInfo{"e", "", ""}; }},
+        {R"({"hub":{"endpoint":"hub.example:51820","x":[{}],"server_public_key":"Zm9v","hub_wg_ip":"10.0.0.1"}})",
+         "",
+         [](const BootstrapResult& r) {
+             return r.hub == HubInfo{"hub.example:51820", "Zm9v", "10.0.0.1"};
+         }},
+        {R"({"hub":["e","k","10.0.0.1"]})", "",
+         [](const BootstrapResult& r) {
+             return r.hub == HubInfo{"e", "k", "10.0.0.1"};
+         }},
+        {R"({"hub":["e"]})", "",
+         [](const BootstrapResult& r) {
+             return r.hub == HubInfo{"e", "", ""};
+         }},
         {R"({"hub":["e","k","i","x"]})", failed("trailing characters at line 1 column 21")},
         {R"({"hub":5})", failed("invalid type: integer `5`, expected struct HubInfo at line 1 column 9")},
-        {R"({"hub":{"endpoint":"a","endpoint":"b"}})", failed("duplicate field `endpoint` at line 1 column 33")},
+        {R"({"hub":{"endpoint":"a","endpoint":"b"}})",
+         failed("duplicate field `endpoint` at line 1 column 33")},
         // Links.
         {R"({"links":null})", failed("invalid type: null, expected a sequence at line 1 column 13")},
         {R"({"links":{}})", failed("invalid type: map, expected a sequence at line 1 column 10")},
         {R"({"links":[]})", ""},
-        {R"({"links":[{"id":9,"mode":"L2","tap_ip":null,"hub_ip":"1.2.3.4","extra":[1,2]},[4,1,2,"L3","a","b",7,null,"t"]]})", "",
+        {R"({"links":[{"id":9,"mode":"L2","tap_ip":null,"hub_ip":"1.2.3.4","extra":[1,2]},[4,1,2,"L3","a","b",7,null,"t"]]})",
+         "",
          [](const BootstrapResult& r) {
              return r.links == std::vector<LinkInfo>{{9, 0, 0, "L2", "", "", 0, "1.2.3.4", std::nullopt},
                                                      {4, 1, 2, "L3", "a", "b", 7, std::nullopt, "t"}};
          }},
-        {R"({"links":[5]})", failed("invalid type: integer `5`, expected struct LinkInfo at line 1 column 12")},
+        {R"({"links":[5]})",
+         failed("invalid type: integer `5`, expected struct LinkInfo at line 1 column 12")},
         {R"({"links":[{},]})", failed("trailing comma at line 1 column 14")},
         {R"({"links":[{} {}]})", failed("expected `,` or `]` at line 1 column 14")},
         {R"({"links":[)", failed("EOF while parsing a list at line 1 column 10")},
@@ -123,8 +144,10 @@ const std::vector<Case>& cases() {
         {R"({"name":"abc)", failed("EOF while parsing a string at line 1 column 12")},
         {R"({"name":"\q"})", failed("invalid escape at line 1 column 11")},
         {R"({"name":"\u12g4"})", failed("invalid escape at line 1 column 14")},
-        {"{\"name\":\"a\nb\"}", failed("control character (\\u0000-\\u001F) found while parsing a string at line 2 column 0")},
-        {"{\"name\":\"a\x01\"}", failed("control character (\\u0000-\\u001F) found while parsing a string at line 1 column 11")},
+        {"{\"name\":\"a\nb\"}",
+         failed("control character (\\u0000-\\u001F) found while parsing a string at line 2 column 0")},
+        {"{\"name\":\"a\x01\"}",
+         failed("control character (\\u0000-\\u001F) found while parsing a string at line 1 column 11")},
         {"{\"name\":\"\xFF\"}", failed("invalid unicode code point at line 1 column 11")},
         {"{\"name\":\"\xC0\xAF\"}", failed("invalid unicode code point at line 1 column 12")},
         {"{\"name\":\"\xED\xA0\x80\"}", failed("invalid unicode code point at line 1 column 13")},
@@ -183,11 +206,37 @@ constexpr const char* all_fields_array =
     R"([[1,7,8,"L2","a","b",12,"h","t"]],true,true,true,true,true,true,true,"reason","label",true,9)";
 
 BootstrapResult all_fields_record() {
-    return {"ok", "DEV1", "PASS-48H-ABCDEFGH", 48, "2025-03-01T08:15:00Z", "ACTIVE", 7, "Laptop", "desktop", 3,
-            "owner", "10.8.0.7", "192.168.7.0/24", 70, "10.8.0.1", "10.9.0.7", "cHJpdg==", "cHVi",
+    return {"ok",
+            "DEV1",
+            "PASS-48H-ABCDEFGH",
+            48,
+            "2025-03-01T08:15:00Z",
+            "ACTIVE",
+            7,
+            "Laptop",
+            "desktop",
+            3,
+            "owner",
+            "10.8.0.7",
+            "192.168.7.0/24",
+            70,
+            "10.8.0.1",
+            "10.9.0.7",
+            "cHJpdg==",
+            "cHVi",
             HubInfo{"hub:51820", "c2Vydg==", "10.8.0.1"},
             std::vector<LinkInfo>{{1, 7, 8, "L2", "a", "b", 12, "h", "t"}},
-            true, true, true, true, true, true, true, "reason", "label", true, 9};
+            true,
+            true,
+            true,
+            true,
+            true,
+            true,
+            true,
+            "reason",
+            "label",
+            true,
+            9};
 }
 
 TEST(BootstrapReader, ArrayFormSetsEveryFieldInDeclarationOrder) {
@@ -269,14 +318,16 @@ TEST(BootstrapReader, DropsAMemberNestedFarBeyondAnyRecursionDepth) {
     MemoryByteSource unclosed("{\"extra\":" + std::string(depth, '['));
     const auto result = read_bootstrap_result(unclosed);
     ASSERT_FALSE(result.has_value());
-    EXPECT_EQ(result.error().text, failed("EOF while parsing a list at line 1 column " + std::to_string(depth + 9)));
+    EXPECT_EQ(result.error().text,
+              failed("EOF while parsing a list at line 1 column " + std::to_string(depth + 9)));
 }
 
 // Hands out a body in small pieces and then fails; reading on after the
 // failure is a fault of the reader.
 class FailingSource final : public ByteSource {
 public:
-    FailingSource(std::string bytes, StreamError failure) : bytes_(std::move(bytes)), failure_(std::move(failure)) {}
+    FailingSource(std::string bytes, StreamError failure)
+        : bytes_(std::move(bytes)), failure_(std::move(failure)) {}
 
     Expected<std::string_view, StreamError> read() override {
         if (failed_) ADD_FAILURE() << "read again after the stream failed";
@@ -304,10 +355,17 @@ TEST(BootstrapReader, StreamFailuresKeepTheStreamsTextAndTheirPosition) {
         StreamError failure;
         ReadError expected;
     } rows[] = {
-        {"{\"name\":\"Lap", timed_out, {ReadErrorKind::timed_out, "timed out reading response at line 1 column 12"}},
-        {"{\n\"links\":[{\"id\":1},", timed_out, {ReadErrorKind::timed_out, "timed out reading response at line 2 column 18"}},
-        {"{\"x\":[[[", timed_out, {ReadErrorKind::timed_out, "timed out reading response at line 1 column 8"}},
-        {"{\"name\":\"Lap", reset,
+        {"{\"name\":\"Lap",
+         timed_out,
+         {ReadErrorKind::timed_out, "timed out reading response at line 1 column 12"}},
+        {"{\n\"links\":[{\"id\":1},",
+         timed_out,
+         {ReadErrorKind::timed_out, "timed out reading response at line 2 column 18"}},
+        {"{\"x\":[[[",
+         timed_out,
+         {ReadErrorKind::timed_out, "timed out reading response at line 1 column 8"}},
+        {"{\"name\":\"Lap",
+         reset,
          {ReadErrorKind::invalid_data, "Failed to read JSON: connection reset by peer at line 1 column 12"}},
         // Before the value begins and after it has ended there is no position.
         {"", timed_out, {ReadErrorKind::timed_out, "timed out reading response"}},

@@ -77,10 +77,34 @@ TEST(Predicates, TunnelAllowedNeedsAnEnabledProjectAnActiveOwnerAndALink) {
         {"mikrotik with only a LAN link", granted("mikrotik", {link(1, "LAN")}), false},
         {"no links", granted("desktop", {}), false},
         {"l2 in lower case", granted("desktop", {link(1, "l2")}), false},
-        {"project paused", [] { auto r = granted("desktop", {link(1, "L3")}); r.project_enabled = false; return r; }(), false},
-        {"owner inactive", [] { auto r = granted("desktop", {link(1, "L3")}); r.owner_active = false; return r; }(), false},
-        {"blocked pass", [] { auto r = granted("pass", {link(1, "L3")}); r.allow_l3 = false; return r; }(), false},
-        {"pass that may enter", [] { auto r = granted("pass", {link(1, "L3")}); r.allow_l3 = true; return r; }(), true},
+        {"project paused",
+         [] {
+             auto r = granted("desktop", {link(1, "L3")});
+             r.project_enabled = false;
+             return r;
+         }(),
+         false},
+        {"owner inactive",
+         [] {
+             auto r = granted("desktop", {link(1, "L3")});
+             r.owner_active = false;
+             return r;
+         }(),
+         false},
+        {"blocked pass",
+         [] {
+             auto r = granted("pass", {link(1, "L3")});
+             r.allow_l3 = false;
+             return r;
+         }(),
+         false},
+        {"pass that may enter",
+         [] {
+             auto r = granted("pass", {link(1, "L3")});
+             r.allow_l3 = true;
+             return r;
+         }(),
+         true},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.what);

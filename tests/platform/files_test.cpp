@@ -15,7 +15,8 @@ class FilesTest : public ::testing::Test {
 protected:
     void SetUp() override {
         root_ = fs::temp_directory_path() /
-                ("tarvo-files-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+                ("tarvo-files-" +
+                 std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
         fs::remove_all(root_);
         fs::create_directories(root_);
     }

@@ -12,15 +12,26 @@
 namespace tarvo::testing {
 
 inline std::vector<std::uint8_t> sample_eoip_datagram(std::uint8_t fill, std::size_t frame_length) {
-    std::vector<std::uint8_t> datagram{0x20, 0x01, 0x64, 0x00, static_cast<std::uint8_t>(frame_length >> 8),
-                                       static_cast<std::uint8_t>(frame_length), 0xE8, 0x03, 0, 0, 0, 1};
+    std::vector<std::uint8_t> datagram{0x20,
+                                       0x01,
+                                       0x64,
+                                       0x00,
+                                       static_cast<std::uint8_t>(frame_length >> 8),
+                                       static_cast<std::uint8_t>(frame_length),
+                                       0xE8,
+                                       0x03,
+                                       0,
+                                       0,
+                                       0,
+                                       1};
     datagram.resize(12 + frame_length, fill);
     return datagram;
 }
 
 // `from` sends to `to_address`; `to` receives the whole IPv4 packet.
 inline void expect_datagram_crosses(platform::GreSocket& from, const Ipv4Address& from_address,
-                                    platform::GreSocket& to, const Ipv4Address& to_address, std::uint8_t fill) {
+                                    platform::GreSocket& to, const Ipv4Address& to_address,
+                                    std::uint8_t fill) {
     const auto datagram = sample_eoip_datagram(fill, 60);
     ASSERT_TRUE(from.send_to(datagram, to_address).has_value());
 

@@ -7,8 +7,8 @@
 
 #include <gtest/gtest.h>
 
-#include "support/in_process_gre.h"
 #include "platform/gre_exchange.h"
+#include "support/in_process_gre.h"
 
 namespace {
 

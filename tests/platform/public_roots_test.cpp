@@ -38,10 +38,11 @@ TEST(PublicRoots, HoldTheMozillaSet) {
 
 TEST(PublicRoots, IncludeIsrgRootX1AsASelfSignedRoot) {
     const std::string name = isrg_root_x1_name();
-    const bool found = std::ranges::any_of(public_root_certificates(), [&](std::span<const unsigned char> root) {
-        const std::string_view der(reinterpret_cast<const char*>(root.data()), root.size());
-        return occurrences(der, name) == 2;  // as issuer and as subject
-    });
+    const bool found = std::ranges::any_of(
+        public_root_certificates(), [&](std::span<const unsigned char> root) {
+            const std::string_view der(reinterpret_cast<const char*>(root.data()), root.size());
+            return occurrences(der, name) == 2;  // as issuer and as subject
+        });
     EXPECT_TRUE(found);
 }
 

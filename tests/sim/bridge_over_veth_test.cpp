@@ -24,7 +24,6 @@ using tarvo::testing::run_command;
 const std::string kGuid = "{7B2C0D1E-4F5A-4B6C-8D7E-9F0A1B2C3D4E}";
 const std::string kClientTap = "tarvotap7";
 
-
 bool ping_hub_tap(const std::string& netns) {
     return run_command("ip netns exec " + netns + " ping -c 2 -W 2 198.51.100.2");
 }
@@ -40,7 +39,8 @@ TEST(BridgeOverVeth, PingTcpAndKeepalivesCrossL2ToTheHubUntilTheBridgeStops) {
     tarvo::testing::ScopedHostRoot root;
     const std::string key = std::string(tarvo::platform::kNetworkAdapterClassKey) + "\\0000";
     ASSERT_TRUE(tarvo::platform::write_registry_value(key, "NetCfgInstanceId", kGuid).has_value());
-    ASSERT_TRUE(tarvo::platform::write_registry_value(key, tarvo::platform::kLinuxInterfaceValue, kClientTap).has_value());
+    ASSERT_TRUE(tarvo::platform::write_registry_value(key, tarvo::platform::kLinuxInterfaceValue, kClientTap)
+                    .has_value());
 
     tarvo::testing::TempFolder folder;
     const auto stats = folder.path() / "stats";
@@ -53,7 +53,8 @@ TEST(BridgeOverVeth, PingTcpAndKeepalivesCrossL2ToTheHubUntilTheBridgeStops) {
 
     tarvo::L2Bridge bridge;
     tarvo::testing::NamespaceBridgeStart system(client, kGuid);
-    const auto started = tarvo::launch_l2_bridge(bridge, {1000, "192.0.2.2", "198.51.100.77/24", "192.0.2.1/24"}, system);
+    const auto started = tarvo::launch_l2_bridge(
+        bridge, {1000, "192.0.2.2", "198.51.100.77/24", "192.0.2.1/24"}, system);
     ASSERT_TRUE(started) << started.error();
 
     EXPECT_TRUE(ping_hub_tap(client));
@@ -69,8 +70,8 @@ TEST(BridgeOverVeth, PingTcpAndKeepalivesCrossL2ToTheHubUntilTheBridgeStops) {
 
     tarvo::stop_l2_bridge(bridge, false);
     EXPECT_TRUE(bridge.threads.empty());
-    EXPECT_FALSE(run_command("ip netns exec " + client + " ip neigh flush dev " + kClientTap + " && ip netns exec " +
-                             client + " ping -c 1 -W 1 198.51.100.2"));
+    EXPECT_FALSE(run_command("ip netns exec " + client + " ip neigh flush dev " + kClientTap +
+                             " && ip netns exec " + client + " ping -c 1 -W 1 198.51.100.2"));
 }
 
 }  // namespace

@@ -28,8 +28,8 @@ extern char** environ;
 
 namespace {
 
-using tarvo::testing::HubProcess;
 using tarvo::Ipv4Address;
+using tarvo::testing::HubProcess;
 using Bytes = std::vector<std::uint8_t>;
 
 const Ipv4Address kPeer{{192, 0, 2, 1}};
@@ -39,10 +39,18 @@ const Ipv4Address kStranger{{192, 0, 2, 3}};
 // The wire format, written out here on its own.
 Bytes eoip_datagram(const Bytes& frame, std::uint32_t sequence, std::uint8_t tunnel_low = 0xE8,
                     std::uint8_t tunnel_high = 0x03) {
-    Bytes datagram{0x20, 0x01, 0x64, 0x00, static_cast<std::uint8_t>(frame.size() >> 8),
-                   static_cast<std::uint8_t>(frame.size()), tunnel_low, tunnel_high,
-                   static_cast<std::uint8_t>(sequence >> 24), static_cast<std::uint8_t>(sequence >> 16),
-                   static_cast<std::uint8_t>(sequence >> 8), static_cast<std::uint8_t>(sequence)};
+    Bytes datagram{0x20,
+                   0x01,
+                   0x64,
+                   0x00,
+                   static_cast<std::uint8_t>(frame.size() >> 8),
+                   static_cast<std::uint8_t>(frame.size()),
+                   tunnel_low,
+                   tunnel_high,
+                   static_cast<std::uint8_t>(sequence >> 24),
+                   static_cast<std::uint8_t>(sequence >> 16),
+                   static_cast<std::uint8_t>(sequence >> 8),
+                   static_cast<std::uint8_t>(sequence)};
     datagram.resize(12 + frame.size());
     std::copy(frame.begin(), frame.end(), datagram.begin() + 12);
     return datagram;
@@ -69,22 +77,25 @@ using Stats = tarvo::testing::HubStats;
 class SimHub : public ::testing::Test {
 protected:
     void SetUp() override {
-        if (::geteuid() != 0) GTEST_SKIP() << "needs root to create network namespaces, a TAP and raw sockets";
-        namespaces_ = std::make_unique<tarvo::testing::VethNamespacePair>("tarvo-hub-", "192.0.2.1", "192.0.2.2");
+        if (::geteuid() != 0)
+            GTEST_SKIP() << "needs root to create network namespaces, a TAP and raw sockets";
+        namespaces_ = std::make_unique<tarvo::testing::VethNamespacePair>("tarvo-hub-", "192.0.2.1",
+                                                                          "192.0.2.2");
         if (!namespaces_->ready()) GTEST_SKIP() << "could not build the namespaces and their veth link";
         const std::string hub_ns = namespaces_->b();
         ASSERT_TRUE(tarvo::testing::add_addressed_tap(hub_ns, "hubtap0", "198.51.100.2/24"));
-        ASSERT_TRUE(tarvo::testing::run_command("ip -n " + namespaces_->a() + " addr add 192.0.2.3/24 dev veth0"));
+        ASSERT_TRUE(
+            tarvo::testing::run_command("ip -n " + namespaces_->a() + " addr add 192.0.2.3/24 dev veth0"));
 
         peer_ = tarvo::testing::open_gre_socket_in(namespaces_->a(), kPeer);
         stranger_ = tarvo::testing::open_gre_socket_in(namespaces_->a(), kStranger);
         ASSERT_TRUE(peer_ && stranger_);
 
-        hub_ = std::make_unique<HubProcess>(hub_ns,
-                                            std::vector<std::string>{"--tap", "hubtap0", "--tunnel-id", "1000",
-                                                                     "--peer", "192.0.2.1", "--local", "192.0.2.2",
-                                                                     "--stats", stats_path().string()},
-                                            true);
+        hub_ = std::make_unique<HubProcess>(
+            hub_ns,
+            std::vector<std::string>{"--tap", "hubtap0", "--tunnel-id", "1000", "--peer", "192.0.2.1",
+                                     "--local", "192.0.2.2", "--stats", stats_path().string()},
+            true);
         ASSERT_TRUE(hub_->started());
         ASSERT_FALSE(tarvo::testing::wait_for_hub_report(stats_path(), 0).empty());
     }
@@ -114,9 +125,7 @@ protected:
         return receive_from_hub([](const Bytes& gre) { return gre.size() == 12; });
     }
 
-    Stats report() {
-        return tarvo::testing::fresh_hub_report(*hub_, stats_path());
-    }
+    Stats report() { return tarvo::testing::fresh_hub_report(*hub_, stats_path()); }
 
     tarvo::testing::TempFolder folder_;
     std::unique_ptr<tarvo::testing::VethNamespacePair> namespaces_;
@@ -141,7 +150,9 @@ TEST_F(SimHub, CarriesTheKeepaliveToItsTapAndTheAnswerBackOverGre) {
 
     // The hub's kernel answers the ARP request through the TAP; the hub
     // frames that reply itself.
-    const Bytes gre = receive_from_hub([](const Bytes& g) { return g.size() > 12 + 21 && g[12 + 12] == 0x08 && g[12 + 13] == 0x06 && g[12 + 21] == 2; });
+    const Bytes gre = receive_from_hub([](const Bytes& g) {
+        return g.size() > 12 + 21 && g[12 + 12] == 0x08 && g[12 + 13] == 0x06 && g[12 + 21] == 2;
+    });
     ASSERT_FALSE(gre.empty()) << "no ARP reply came back from the hub";
     const std::size_t frame_length = gre.size() - 12;
     EXPECT_EQ(Bytes(gre.begin(), gre.begin() + 8),
@@ -152,9 +163,14 @@ TEST_F(SimHub, CarriesTheKeepaliveToItsTapAndTheAnswerBackOverGre) {
     EXPECT_EQ(Bytes(gre.begin() + 12 + 28, gre.begin() + 12 + 32), (Bytes{198, 51, 100, 2}));
 
     const Stats stats = report();
-    expect_counts(stats, {{"frames_to_tap", "1"}, {"bytes_to_tap", "42"}, {"arp_keepalives", "1"},
-                          {"last_keepalive_sender", "198.51.100.77"}, {"first_sequence", "1"},
-                          {"last_tunnel_id", "1000"}, {"length_mismatches", "0"}, {"tap_write_errors", "0"}});
+    expect_counts(stats, {{"frames_to_tap", "1"},
+                          {"bytes_to_tap", "42"},
+                          {"arp_keepalives", "1"},
+                          {"last_keepalive_sender", "198.51.100.77"},
+                          {"first_sequence", "1"},
+                          {"last_tunnel_id", "1000"},
+                          {"length_mismatches", "0"},
+                          {"tap_write_errors", "0"}});
     EXPECT_NE(stats.at("frames_from_tap"), "0");
 }
 
@@ -165,11 +181,16 @@ TEST_F(SimHub, AnswersAnEmptyDatagramWithABareHeaderAndNothingReachesItsTap) {
     const Bytes second = receive_answer();
     ASSERT_EQ(first.size(), 12u);
     ASSERT_EQ(second.size(), 12u);
-    EXPECT_EQ(Bytes(first.begin(), first.begin() + 8), (Bytes{0x20, 0x01, 0x64, 0x00, 0x00, 0x00, 0xE8, 0x03}));
+    EXPECT_EQ(Bytes(first.begin(), first.begin() + 8),
+              (Bytes{0x20, 0x01, 0x64, 0x00, 0x00, 0x00, 0xE8, 0x03}));
     EXPECT_EQ(sequence_of(second), sequence_of(first) + 1);
 
-    expect_counts(report(), {{"empty_received", "2"}, {"answers_sent", "2"}, {"frames_to_tap", "0"},
-                             {"first_sequence", "5"}, {"last_sequence", "6"}, {"sequence_breaks", "0"}});
+    expect_counts(report(), {{"empty_received", "2"},
+                             {"answers_sent", "2"},
+                             {"frames_to_tap", "0"},
+                             {"first_sequence", "5"},
+                             {"last_sequence", "6"},
+                             {"sequence_breaks", "0"}});
 }
 
 TEST_F(SimHub, CountsWhatItDropsAndWhatLooksWrong) {
@@ -190,16 +211,23 @@ TEST_F(SimHub, CountsWhatItDropsAndWhatLooksWrong) {
     send(eoip_datagram({}, 10));    // its answer says the hub has read all before it
     ASSERT_EQ(receive_answer().size(), 12u);
 
-    expect_counts(report(), {{"other_tunnel", "1"}, {"foreign_source", "1"}, {"not_eoip", "1"},
-                             {"length_mismatches", "1"}, {"without_key", "1"}, {"frames_to_tap", "3"},
-                             {"bytes_to_tap", "180"}, {"first_sequence", "4"}, {"last_sequence", "10"},
+    expect_counts(report(), {{"other_tunnel", "1"},
+                             {"foreign_source", "1"},
+                             {"not_eoip", "1"},
+                             {"length_mismatches", "1"},
+                             {"without_key", "1"},
+                             {"frames_to_tap", "3"},
+                             {"bytes_to_tap", "180"},
+                             {"first_sequence", "4"},
+                             {"last_sequence", "10"},
                              {"sequence_breaks", "1"}});
 }
 
 TEST(SimHubOutsideItsNamespace, RefusesToTouchTheNetwork) {
     tarvo::testing::TempFolder folder;
     const auto stats = folder.path() / "stats.txt";
-    HubProcess hub("", {"--tap", "hubtap9", "--tunnel-id", "1", "--peer", "192.0.2.1", "--stats", stats.string()},
+    HubProcess hub("",
+                   {"--tap", "hubtap9", "--tunnel-id", "1", "--peer", "192.0.2.1", "--stats", stats.string()},
                    false);
     ASSERT_TRUE(hub.started());
     EXPECT_EQ(hub.wait(), 3);

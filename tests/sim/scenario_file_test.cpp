@@ -55,8 +55,9 @@ TEST(ScenarioFile, EachPhaseBuildsOnTheLastAnswerAndTakesOverAtItsTime) {
         std::string body;
         int status;
         std::string note;
-    } cases[] = {{0s, running, 200, "runs"},     {19s, running, 200, "runs"},     {20s, paused, 200, "paused"},
-                 {39s, paused, 200, "paused"},   {40s, refused, 403, "refused"}, {3600s, refused, 403, "refused"}};
+    } cases[] = {{0s, running, 200, "runs"},     {19s, running, 200, "runs"},
+                 {20s, paused, 200, "paused"},   {39s, paused, 200, "paused"},
+                 {40s, refused, 403, "refused"}, {3600s, refused, 403, "refused"}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.elapsed.count());
         EXPECT_EQ(body_at(*file, c.elapsed), c.body);
@@ -136,7 +137,8 @@ TEST(ScenarioFile, TheShippedScenariosSayWhatTheirNamesPromise) {
         ASSERT_TRUE(file) << file.error();
         EXPECT_FALSE(file->description.empty());
         EXPECT_TRUE(is_valid_access_code(file->code)) << file->code;
-        EXPECT_EQ(normalize_access_code(file->code), file->code) << "the orchestrator sees only the canonical form";
+        EXPECT_EQ(normalize_access_code(file->code), file->code)
+            << "the orchestrator sees only the canonical form";
         EXPECT_EQ(file->reachable, c.reachable);
         ASSERT_EQ(file->phases.size(), c.tunnel_allowed.size());
         for (std::size_t i = 0; i < file->phases.size(); ++i) {

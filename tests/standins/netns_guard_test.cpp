@@ -19,7 +19,8 @@ using tarvo::standins::may_change_network;
 class ScopedEnv {
 public:
     explicit ScopedEnv(const char* value) {
-        if (value) ::setenv("TARVO_NETNS", value, 1); else ::unsetenv("TARVO_NETNS");
+        if (value) ::setenv("TARVO_NETNS", value, 1);
+        else ::unsetenv("TARVO_NETNS");
     }
     ~ScopedEnv() { ::unsetenv("TARVO_NETNS"); }
 };
@@ -42,7 +43,8 @@ private:
 };
 
 TEST(NetnsGuard, RefusesWithoutAUsableName) {
-    for (const char* value : {static_cast<const char*>(nullptr), "", "no-such-namespace-here", "../../proc/self/ns/net", "."}) {
+    for (const char* value :
+         {static_cast<const char*>(nullptr), "", "no-such-namespace-here", "../../proc/self/ns/net", "."}) {
         ScopedEnv env(value);
         EXPECT_FALSE(may_change_network()) << (value ? value : "(unset)");
     }

@@ -36,10 +36,12 @@ Line powershell(std::string script) { return {"powershell", {"-NoProfile", "-Com
 
 const std::string kTapGuid = "{8B5B1D0A-3C4E-4F6A-9B2D-1E0F2A3B4C5D}";
 const std::string kTapFilter =
-    "Get-NetAdapter -IncludeHidden | Where-Object { $_.InterfaceDescription -like '*TAP-Windows*' -or $_.Name -eq "
+    "Get-NetAdapter -IncludeHidden | Where-Object { $_.InterfaceDescription -like '*TAP-Windows*' -or "
+    "$_.Name -eq "
     "'SD-WAN-L2' } | ";
-const std::string kFirstTap = "Get-NetAdapter -IncludeHidden | Where-Object { $_.InterfaceGuid -eq '" + kTapGuid +
-                              "' -or $_.InterfaceDescription -like '*TAP-Windows*' } | Select-Object -First 1";
+const std::string kFirstTap =
+    "Get-NetAdapter -IncludeHidden | Where-Object { $_.InterfaceGuid -eq '" + kTapGuid +
+    "' -or $_.InterfaceDescription -like '*TAP-Windows*' } | Select-Object -First 1";
 
 // Every form the client sends; the TAP adapter's and the bridge start's
 // forms are written out until their code lands beside this one.
@@ -53,15 +55,18 @@ std::vector<Line> client_lines() {
         {"ping", {"-n", "2", "-w", "900", "10.200.0.1"}, 1},  // no echo sent
         powershell(shortcut_script_for("/host/C/Users/Jan's/TarvoClient.exe", where)),
         {"netsh", {"interface", "ipv4", "set", "address", "name=" + kTapGuid, "source=dhcp"}},
-        {"netsh", {"interface", "ipv4", "set", "address", "name=" + kTapGuid, "static", "10.9.9.2", "255.255.255.0"}},
+        {"netsh",
+         {"interface", "ipv4", "set", "address", "name=" + kTapGuid, "static", "10.9.9.2", "255.255.255.0"}},
         powershell(kTapFilter + "Disable-NetAdapter -Confirm:$false -ErrorAction SilentlyContinue"),
         powershell(kTapFilter + "Enable-NetAdapter -Confirm:$false -ErrorAction SilentlyContinue"),
         powershell("$a = " + kFirstTap +
-                   "; if ($a) { netsh interface ipv4 set address name=\"$($a.Name)\" static 10.9.9.2 255.255.255.0 }"),
+                   "; if ($a) { netsh interface ipv4 set address name=\"$($a.Name)\" static 10.9.9.2 "
+                   "255.255.255.0 }"),
         powershell("(" + kFirstTap + ").MacAddress"),
-        powershell("if (-not (Get-NetFirewallRule -DisplayName 'TARVO-GRE-EoIP-Allow' -ErrorAction "
-                   "SilentlyContinue)) { New-NetFirewallRule -DisplayName 'TARVO-GRE-EoIP-Allow' -Protocol 47 "
-                   "-Direction Inbound -Action Allow -ErrorAction SilentlyContinue | Out-Null }"),
+        powershell(
+            "if (-not (Get-NetFirewallRule -DisplayName 'TARVO-GRE-EoIP-Allow' -ErrorAction "
+            "SilentlyContinue)) { New-NetFirewallRule -DisplayName 'TARVO-GRE-EoIP-Allow' -Protocol 47 "
+            "-Direction Inbound -Action Allow -ErrorAction SilentlyContinue | Out-Null }"),
     };
 }
 
@@ -109,7 +114,8 @@ TEST_F(WintoolsForms, AnyOtherLineFailsLoudly) {
         const auto out = run(line);
         EXPECT_NE(out.exit_code, 0) << shown(line);
         EXPECT_NE(out.stderr_bytes.find(line.tool + " stand-in: unknown command line"), std::string::npos)
-            << shown(line) << "\n" << out.stderr_bytes;
+            << shown(line) << "\n"
+            << out.stderr_bytes;
     }
     // Recorded all the same, so a test can see what the client tried.
     std::ifstream log(root.path() / "tarvo-standin.log");
@@ -167,8 +173,13 @@ TEST_F(WintoolsForms, InsideANamespaceThePingAnswersAndTheGatewayForwards) {
         const auto link = root.path() / line.tool;
         std::error_code ec;
         std::filesystem::create_symlink(TARVO_WINTOOLS_STANDIN, link, ec);
-        std::vector<std::string> args{"netns", "exec", ns.name(), "env", "TARVO_NETNS=" + ns.name(),
-                                      "TARVO_HOST_ROOT=" + root.path().string(), link.string()};
+        std::vector<std::string> args{"netns",
+                                      "exec",
+                                      ns.name(),
+                                      "env",
+                                      "TARVO_NETNS=" + ns.name(),
+                                      "TARVO_HOST_ROOT=" + root.path().string(),
+                                      link.string()};
         args.insert(args.end(), line.args.begin(), line.args.end());
         const auto out = platform::run_process_hidden("/usr/sbin/ip", args);
         EXPECT_TRUE(out);
@@ -182,7 +193,8 @@ TEST_F(WintoolsForms, InsideANamespaceThePingAnswersAndTheGatewayForwards) {
 
     const auto ping = inside({"ping", {"-n", "2", "-w", "900", "127.0.0.1"}});
     EXPECT_EQ(ping.exit_code, 0) << ping.stderr_bytes;
-    EXPECT_NE(ping.stdout_bytes.find("2 packets transmitted, 2 received"), std::string::npos) << ping.stdout_bytes;
+    EXPECT_NE(ping.stdout_bytes.find("2 packets transmitted, 2 received"), std::string::npos)
+        << ping.stdout_bytes;
     EXPECT_NE(ping.stdout_bytes.find("ttl="), std::string::npos);
 
     EXPECT_EQ(forwarding(), "0\n");

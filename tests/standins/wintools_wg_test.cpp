@@ -30,8 +30,9 @@ TEST(WintoolsWgScript, AnythingElseIsNotTheClientsScript) {
         return s;
     };
     for (const std::string& script :
-         {std::string(), good.substr(0, good.find("; Remove")), good + ";", good + "; ", good.substr(0, good.size() - 1),
-          replaced("-RouteMetric 5", "-RouteMetric 6"), replaced("-NlMtuBytes 1420", "-NlMtuBytes 1500"),
+         {std::string(), good.substr(0, good.find("; Remove")), good + ";", good + "; ",
+          good.substr(0, good.size() - 1), replaced("-RouteMetric 5", "-RouteMetric 6"),
+          replaced("-NlMtuBytes 1420", "-NlMtuBytes 1500"),
           replaced("'10.200.0.0/24' -InterfaceAlias", "'10.200.0.1/24' -InterfaceAlias"),
           replaced("10.200.0.0/24", "10.200.0.0/33"), replaced("10.200.0.0/24", "hub/24")}) {
         EXPECT_FALSE(parse_mtu_and_routes_script(script, "tarvo-client")) << script;
@@ -63,14 +64,16 @@ TEST_F(WintoolsWgCommands, TheClientsFormsSucceedWithoutTouchingTheNetworkOutsid
     const auto netsh = run("netsh", host_address_arguments("tarvo-client", "198.51.100.2/32"));
     EXPECT_EQ(netsh.exit_code, 0);
     EXPECT_NE(netsh.stderr_bytes.find("nothing changed"), std::string::npos);
-    const auto script = run("powershell", {"-NoProfile", "-Command", mtu_and_routes_script("tarvo-client", {"10.9.0.0/16"})});
+    const auto script = run(
+        "powershell", {"-NoProfile", "-Command", mtu_and_routes_script("tarvo-client", {"10.9.0.0/16"})});
     EXPECT_EQ(script.exit_code, 0);
     EXPECT_NE(script.stderr_bytes.find("nothing changed"), std::string::npos);
 }
 
 TEST_F(WintoolsWgCommands, AMalformedTunnelCommandFailsLoudly) {
     const std::vector<std::vector<std::string>> netsh_lines = {
-        {"interface", "ipv4", "set", "address", "name=tarvo-client", "static", "198.51.100.2", "255.255.255.0"},
+        {"interface", "ipv4", "set", "address", "name=tarvo-client", "static", "198.51.100.2",
+         "255.255.255.0"},
         {"interface", "ipv4", "set", "address", "name=tarvo-client", "static", "", "255.255.255.255"},
         {"interface", "ipv4", "set", "address", "name=tarvo-client", "static", "198.51.100.2"},
     };
@@ -79,8 +82,9 @@ TEST_F(WintoolsWgCommands, AMalformedTunnelCommandFailsLoudly) {
         EXPECT_NE(out.exit_code, 0) << args[6];
         EXPECT_NE(out.stderr_bytes.find("unknown command line"), std::string::npos);
     }
-    const auto script = run("powershell", {"-NoProfile", "-Command",
-                                           "Set-NetIPInterface -InterfaceAlias 'tarvo-client' -NlMtuBytes 1420"});
+    const auto script = run(
+        "powershell",
+        {"-NoProfile", "-Command", "Set-NetIPInterface -InterfaceAlias 'tarvo-client' -NlMtuBytes 1420"});
     EXPECT_NE(script.exit_code, 0);
     EXPECT_NE(run("sc", {"query"}).exit_code, 0);
     EXPECT_NE(run("sc", {"start", "WireGuardTunnel$tarvo-client"}).exit_code, 0);

@@ -24,17 +24,26 @@ std::vector<std::uint8_t> client_block(std::vector<Ipv4Cidr> allowed) {
 TEST(WireguardStandinBlock, TheClientsBlockBecomesOneUapiSet) {
     const auto config = read_config_block(client_block({{{10, 200, 0, 0}, 24}, {{198, 51, 100, 0}, 24}}));
     ASSERT_TRUE(config) << config.error();
-    EXPECT_EQ(uapi_set_request(*config),
-              "set=1\n"
-              "private_key=" + std::string(64, '1') + "\n"
-              "replace_peers=true\n"
-              "public_key=" + [] { std::string s; for (int i = 0; i < 32; ++i) s += "ab"; return s; }() + "\n"
-              "endpoint=192.0.2.1:51820\n"
-              "persistent_keepalive_interval=15\n"
-              "replace_allowed_ips=true\n"
-              "allowed_ip=10.200.0.0/24\n"
-              "allowed_ip=198.51.100.0/24\n"
-              "\n");
+    EXPECT_EQ(
+        uapi_set_request(*config),
+        "set=1\n"
+        "private_key=" +
+            std::string(64, '1') +
+            "\n"
+            "replace_peers=true\n"
+            "public_key=" +
+            [] {
+                std::string s;
+                for (int i = 0; i < 32; ++i) s += "ab";
+                return s;
+            }() +
+            "\n"
+            "endpoint=192.0.2.1:51820\n"
+            "persistent_keepalive_interval=15\n"
+            "replace_allowed_ips=true\n"
+            "allowed_ip=10.200.0.0/24\n"
+            "allowed_ip=198.51.100.0/24\n"
+            "\n");
 }
 
 TEST(WireguardStandinBlock, MalformedBlocksAreRefused) {
@@ -68,13 +77,15 @@ TEST(WireguardStandinBlock, MalformedBlocksAreRefused) {
 }
 
 TEST(WireguardStandinBlock, AUapiAnswerIsReportedInTheLayoutWithItsCounters) {
-    const std::string reply =
-        "private_key=" + std::string(64, '1') + "\nlisten_port=44658\n"
-        "public_key=" + std::string(64, 'a') + "\npreshared_key=" + std::string(64, '0') + "\n"
-        "protocol_version=1\nendpoint=192.0.2.1:51820\n"
-        "last_handshake_time_sec=1796905633\nlast_handshake_time_nsec=500\n"
-        "tx_bytes=180\nrx_bytes=92\npersistent_keepalive_interval=15\n"
-        "allowed_ip=10.200.0.0/24\nallowed_ip=2001:db8::/32\nerrno=0\n\n";
+    const std::string reply = "private_key=" + std::string(64, '1') +
+                              "\nlisten_port=44658\n"
+                              "public_key=" +
+                              std::string(64, 'a') + "\npreshared_key=" + std::string(64, '0') +
+                              "\n"
+                              "protocol_version=1\nendpoint=192.0.2.1:51820\n"
+                              "last_handshake_time_sec=1796905633\nlast_handshake_time_nsec=500\n"
+                              "tx_bytes=180\nrx_bytes=92\npersistent_keepalive_interval=15\n"
+                              "allowed_ip=10.200.0.0/24\nallowed_ip=2001:db8::/32\nerrno=0\n\n";
     const auto config = read_uapi_get_reply(reply);
     ASSERT_TRUE(config) << config.error();
     const auto block = write_config_block(*config);

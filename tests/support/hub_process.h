@@ -25,7 +25,8 @@ class HubProcess {
 public:
     HubProcess(const std::string& netns, const std::vector<std::string>& hub_args, bool inside_namespace) {
         std::vector<std::string> args;
-        if (inside_namespace) args = {"/usr/bin/env", "ip", "netns", "exec", netns, "env", "TARVO_NETNS=" + netns};
+        if (inside_namespace)
+            args = {"/usr/bin/env", "ip", "netns", "exec", netns, "env", "TARVO_NETNS=" + netns};
         else args = {"/usr/bin/env", "-u", "TARVO_NETNS"};
         args.push_back(TARVO_SIM_HUB);
         args.insert(args.end(), hub_args.begin(), hub_args.end());
@@ -59,10 +60,11 @@ private:
 // A TAP made beforehand in namespace `netns` (so it outlives the process that
 // attaches to it), IPv4 only, addressed ("A.B.C.D/N") and up.
 inline bool add_addressed_tap(const std::string& netns, const std::string& name, const std::string& address) {
-    for (const std::string& step : {"ip -n " + netns + " tuntap add mode tap name " + name,
-                                    "ip netns exec " + netns + " sysctl -qw net.ipv6.conf." + name + ".disable_ipv6=1",
-                                    "ip -n " + netns + " addr add " + address + " dev " + name,
-                                    "ip -n " + netns + " link set " + name + " up"})
+    for (const std::string& step :
+         {"ip -n " + netns + " tuntap add mode tap name " + name,
+          "ip netns exec " + netns + " sysctl -qw net.ipv6.conf." + name + ".disable_ipv6=1",
+          "ip -n " + netns + " addr add " + address + " dev " + name,
+          "ip -n " + netns + " link set " + name + " up"})
         if (std::system((step + " >/dev/null 2>&1").c_str()) != 0) return false;
     return true;
 }
@@ -104,7 +106,8 @@ inline long hub_count(const HubStats& stats, const std::string& name) {
 }
 
 // How many keepalives the hub counted over `window`.
-inline long keepalives_over(const HubProcess& hub, const std::filesystem::path& stats, std::chrono::seconds window) {
+inline long keepalives_over(const HubProcess& hub, const std::filesystem::path& stats,
+                            std::chrono::seconds window) {
     const long before = hub_count(fresh_hub_report(hub, stats), "arp_keepalives");
     std::this_thread::sleep_for(window);
     return hub_count(fresh_hub_report(hub, stats), "arp_keepalives") - before;

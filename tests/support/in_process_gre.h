@@ -93,7 +93,8 @@ private:
         Status<platform::SocketFailure> send_to(std::span<const std::uint8_t> gre_payload,
                                                 const Ipv4Address& destination) override {
             std::lock_guard lock(network_.mutex_);
-            network_.sent_.push_back({endpoint_->bound, destination, {gre_payload.begin(), gre_payload.end()}});
+            network_.sent_.push_back(
+                {endpoint_->bound, destination, {gre_payload.begin(), gre_payload.end()}});
             network_.deliver_locked(endpoint_->bound.value_or(Ipv4Address{}), destination, gre_payload,
                                     endpoint_.get());
             network_.changed_.notify_all();
@@ -112,7 +113,8 @@ private:
             }
             auto [source, packet] = std::move(endpoint_->queue.front());
             endpoint_->queue.pop_front();
-            if (packet.size() > buffer.size()) return unexpected(platform::SocketFailure{kTooLongCode, false});
+            if (packet.size() > buffer.size())
+                return unexpected(platform::SocketFailure{kTooLongCode, false});
             std::copy(packet.begin(), packet.end(), buffer.begin());
             return platform::ReceivedPacket{packet.size(), source};
         }

@@ -16,22 +16,23 @@ namespace tarvo::testing {
 
 class NamespaceBridgeStart final : public BridgeStartSystem {
 public:
-    NamespaceBridgeStart(std::string netns, std::string guid) : netns_(std::move(netns)), guid_(std::move(guid)) {}
+    NamespaceBridgeStart(std::string netns, std::string guid)
+        : netns_(std::move(netns)), guid_(std::move(guid)) {}
 
     void wait_until_no_reset_runs() override {}
     CommandOutput run_hidden(std::string_view, const std::vector<std::string>&) override { return {0, ""}; }
     Expected<std::string, std::string> ensure_tap_driver() override { return guid_; }
     Expected<std::unique_ptr<platform::TapDevice>, platform::TapError> open_tap_device(
         std::string_view guid) override {
-        Expected<std::unique_ptr<platform::TapDevice>, platform::TapError> device =
-            unexpected(platform::TapError{2});
+        Expected<std::unique_ptr<platform::TapDevice>, platform::TapError> device = unexpected(
+            platform::TapError{2});
         run_in_namespace(netns_, [&] { device = platform::open_tap_device(guid); });
         return device;
     }
     void start_socket_library() override {}
     Expected<std::unique_ptr<platform::GreSocket>, platform::OsError> open_gre_socket() override {
-        Expected<std::unique_ptr<platform::GreSocket>, platform::OsError> socket =
-            unexpected(platform::OsError{1, "namespace not entered"});
+        Expected<std::unique_ptr<platform::GreSocket>, platform::OsError> socket = unexpected(
+            platform::OsError{1, "namespace not entered"});
         run_in_namespace(netns_, [&] { socket = platform::open_gre_socket(); });
         return socket;
     }

@@ -76,10 +76,12 @@ inline std::size_t tcp_transfer(const std::string& listener_ns, const std::strin
 
     {
         const Closer sender{make_socket_in(sender_ns)};
-        if (sender.fd >= 0 && ::connect(sender.fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0) {
+        if (sender.fd >= 0 &&
+            ::connect(sender.fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0) {
             const std::vector<char> chunk(64 * 1024, 'x');
             for (std::size_t sent = 0; sent < bytes;) {
-                const ssize_t n = ::send(sender.fd, chunk.data(), std::min(chunk.size(), bytes - sent), MSG_NOSIGNAL);
+                const ssize_t n = ::send(sender.fd, chunk.data(), std::min(chunk.size(), bytes - sent),
+                                         MSG_NOSIGNAL);
                 if (n <= 0) break;
                 sent += static_cast<std::size_t>(n);
             }

@@ -6,8 +6,8 @@
 #include <sched.h>
 #include <unistd.h>
 
-#include <cstdlib>
 #include <chrono>
+#include <cstdlib>
 #include <functional>
 #include <memory>
 #include <string>
@@ -19,7 +19,9 @@
 
 namespace tarvo::testing {
 
-inline bool run_command(const std::string& command) { return std::system((command + " >/dev/null 2>&1").c_str()) == 0; }
+inline bool run_command(const std::string& command) {
+    return std::system((command + " >/dev/null 2>&1").c_str()) == 0;
+}
 
 // Two namespaces "<prefix><pid>-a" and "-b" joined by a veth pair named
 // "veth0" on both sides, with address_a and address_b (a /24) on its ends.
@@ -34,8 +36,10 @@ public:
         ready_ = run_command("ip -n " + a_ + " link add veth0 type veth peer name veth0 netns " + b_) &&
                  run_command("ip -n " + a_ + " addr add " + address_a + "/24 dev veth0") &&
                  run_command("ip -n " + b_ + " addr add " + address_b + "/24 dev veth0") &&
-                 run_command("ip -n " + a_ + " link set veth0 up") && run_command("ip -n " + b_ + " link set veth0 up") &&
-                 run_command("ip -n " + a_ + " link set lo up") && run_command("ip -n " + b_ + " link set lo up");
+                 run_command("ip -n " + a_ + " link set veth0 up") &&
+                 run_command("ip -n " + b_ + " link set veth0 up") &&
+                 run_command("ip -n " + a_ + " link set lo up") &&
+                 run_command("ip -n " + b_ + " link set lo up");
     }
     VethNamespacePair(const VethNamespacePair&) = delete;
     VethNamespacePair& operator=(const VethNamespacePair&) = delete;
@@ -70,11 +74,13 @@ inline bool run_in_namespace(const std::string& name, const std::function<void()
 
 // A raw GRE socket of the namespace `name`, bound to `local`, with the
 // bridge's 250-ms receive time-out; null when any step fails.
-inline std::unique_ptr<platform::GreSocket> open_gre_socket_in(const std::string& name, const Ipv4Address& local) {
+inline std::unique_ptr<platform::GreSocket> open_gre_socket_in(const std::string& name,
+                                                               const Ipv4Address& local) {
     std::unique_ptr<platform::GreSocket> result;
     run_in_namespace(name, [&] {
         auto socket = platform::open_gre_socket();
-        if (!socket || !(*socket)->set_receive_timeout(std::chrono::milliseconds(250)) || !(*socket)->bind(local)) {
+        if (!socket || !(*socket)->set_receive_timeout(std::chrono::milliseconds(250)) ||
+            !(*socket)->bind(local)) {
             return;
         }
         result = std::move(*socket);

@@ -84,7 +84,8 @@ public:
     // (clicks are held back while `max_queued` operations are under way), all
     // stopping at `deadline`; then a last power-off, and every thread joined.
     void run(std::uint64_t seed, int actors, int actions, int max_queued,
-             std::chrono::steady_clock::time_point deadline, const std::function<void(std::mt19937_64&)>& act) {
+             std::chrono::steady_clock::time_point deadline,
+             const std::function<void(std::mt19937_64&)>& act) {
         std::vector<std::thread> running;
         for (int actor = 0; actor < actors; ++actor) {
             running.emplace_back([&, actor] {

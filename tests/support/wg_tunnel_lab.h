@@ -133,7 +133,8 @@ inline std::string output_of(const std::string& command) {
 }
 
 // Processes running `program name` (argv exactly) inside namespace `ns`.
-inline std::vector<pid_t> processes_in(const std::string& ns, const std::string& program, const std::string& name) {
+inline std::vector<pid_t> processes_in(const std::string& ns, const std::string& program,
+                                       const std::string& name) {
     std::vector<pid_t> found;
     struct stat wanted {};
     if (::stat(("/run/netns/" + ns).c_str(), &wanted) != 0) return found;
@@ -144,8 +145,8 @@ inline std::vector<pid_t> processes_in(const std::string& ns, const std::string&
         std::ifstream cmdline(entry.path() / "cmdline");
         const std::string text((std::istreambuf_iterator<char>(cmdline)), {});
         struct stat own {};
-        if (text == argv && ::stat((entry.path() / "ns/net").c_str(), &own) == 0 && own.st_ino == wanted.st_ino &&
-            own.st_dev == wanted.st_dev)
+        if (text == argv && ::stat((entry.path() / "ns/net").c_str(), &own) == 0 &&
+            own.st_ino == wanted.st_ino && own.st_dev == wanted.st_dev)
             found.push_back(static_cast<pid_t>(std::stoi(pid)));
     }
     return found;
@@ -157,7 +158,8 @@ public:
     static std::optional<std::string> unavailable() {
         if (::geteuid() != 0) return "needs root to create network namespaces";
         for (const char* tool : {"ip", "wireguard-go", "wg", "ping"})
-            if (!run_quietly(std::string("command -v ") + tool)) return std::string(tool) + " is not installed";
+            if (!run_quietly(std::string("command -v ") + tool))
+                return std::string(tool) + " is not installed";
         return std::nullopt;
     }
 
@@ -203,9 +205,19 @@ public:
     // `extra_args`; its first line follows.
     bool start_client(const std::string& helper, const std::string& extra_env = "TARVO_WG_TEST=1",
                       const std::vector<std::string>& extra_args = {}) {
-        std::vector<std::string> argv{"ip", "netns", "exec", client_ns_, "env", "TARVO_NETNS=" + client_ns_,
-                                      "TARVO_HOST_ROOT=" + root_.path().string(), extra_env, helper, client_private_,
-                                      hub_public_, "192.0.2.2:51820", std::string(kClientTunnelAddress) + "/32",
+        std::vector<std::string> argv{"ip",
+                                      "netns",
+                                      "exec",
+                                      client_ns_,
+                                      "env",
+                                      "TARVO_NETNS=" + client_ns_,
+                                      "TARVO_HOST_ROOT=" + root_.path().string(),
+                                      extra_env,
+                                      helper,
+                                      client_private_,
+                                      hub_public_,
+                                      "192.0.2.2:51820",
+                                      std::string(kClientTunnelAddress) + "/32",
                                       "198.51.100.0/24"};
         argv.insert(argv.end(), extra_args.begin(), extra_args.end());
         return client_.start(argv);
@@ -270,8 +282,10 @@ private:
         const std::string c = "ip -n " + client_ns_ + " ";
         const std::string h = "ip -n " + hub_ns_ + " ";
         if (!step(c + "link set lo up") || !step(h + "link set lo up") ||
-            !step(c + "link add twa" + suffix_ + " type veth peer name twb" + suffix_ + " netns " + hub_ns_) ||
-            !step(c + "addr add 192.0.2.1/24 dev twa" + suffix_) || !step(h + "addr add 192.0.2.2/24 dev twb" + suffix_) ||
+            !step(c + "link add twa" + suffix_ + " type veth peer name twb" + suffix_ + " netns " +
+                  hub_ns_) ||
+            !step(c + "addr add 192.0.2.1/24 dev twa" + suffix_) ||
+            !step(h + "addr add 192.0.2.2/24 dev twb" + suffix_) ||
             !step(c + "link set twa" + suffix_ + " up") || !step(h + "link set twb" + suffix_ + " up"))
             return false;
 
@@ -292,8 +306,10 @@ private:
             return false;
         }
         if (!step("ip netns exec " + hub_ns_ + " wg set " + hub_if_ + " private-key " + key_file.string() +
-                  " listen-port 51820 peer " + client_public + " allowed-ips " + kClientTunnelAddress + "/32") ||
-            !step(h + "addr add " + kHubTunnelAddress + "/24 dev " + hub_if_) || !step(h + "link set " + hub_if_ + " up"))
+                  " listen-port 51820 peer " + client_public + " allowed-ips " + kClientTunnelAddress +
+                  "/32") ||
+            !step(h + "addr add " + kHubTunnelAddress + "/24 dev " + hub_if_) ||
+            !step(h + "link set " + hub_if_ + " up"))
             return false;
 
         const auto system32 = root_.path() / "C" / "Windows" / "System32";

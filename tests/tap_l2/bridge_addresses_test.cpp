@@ -19,18 +19,20 @@ TEST(BridgeTunnelId, LinkThenAnswerThenNodeIdPlus1000InSixteenBits) {
         std::int32_t link, answer, node;
         std::uint16_t expected;
     };
-    const std::vector<Case> cases = {
-        {0, 0, 17, 1017},         {5, 9, 17, 5},    {-3, 7, 17, 7},    {0, 70000, 17, 4464},
-        {70000, 0, 0, 4464},      {0, -1, 17, 1017}, {0, 0, -1000, 0}, {0, 0, -1001, 0xFFFF},
-        {0, 0, INT_MAX, 999},  // wraps past 32 bits, then the low 16
-    };
+    const std::vector<Case> cases =
+        {
+            {0, 0, 17, 1017},     {5, 9, 17, 5},     {-3, 7, 17, 7},   {0, 70000, 17, 4464},
+            {70000, 0, 0, 4464},  {0, -1, 17, 1017}, {0, 0, -1000, 0}, {0, 0, -1001, 0xFFFF},
+            {0, 0, INT_MAX, 999},  // wraps past 32 bits, then the low 16
+        };
     for (const auto& c : cases) {
         LinkInfo link;
         link.tunnel_id = c.link;
         BootstrapResult answer;
         answer.tunnel_id = c.answer;
         answer.node_id = c.node;
-        EXPECT_EQ(tarvo::derive_tunnel_id(link, answer), c.expected) << c.link << " " << c.answer << " " << c.node;
+        EXPECT_EQ(tarvo::derive_tunnel_id(link, answer), c.expected)
+            << c.link << " " << c.answer << " " << c.node;
     }
 }
 

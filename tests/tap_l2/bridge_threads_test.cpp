@@ -30,8 +30,18 @@ using Bytes = std::vector<std::uint8_t>;
 
 // Built here by hand, not by the code under test.
 Bytes eoip_datagram(const Bytes& frame, std::uint8_t tunnel_low = 0xE8, std::uint8_t tunnel_high = 0x03) {
-    Bytes datagram{0x20, 0x01, 0x64, 0x00, static_cast<std::uint8_t>(frame.size() >> 8),
-                   static_cast<std::uint8_t>(frame.size()), tunnel_low, tunnel_high, 0, 0, 0, 42};
+    Bytes datagram{0x20,
+                   0x01,
+                   0x64,
+                   0x00,
+                   static_cast<std::uint8_t>(frame.size() >> 8),
+                   static_cast<std::uint8_t>(frame.size()),
+                   tunnel_low,
+                   tunnel_high,
+                   0,
+                   0,
+                   0,
+                   42};
     datagram.resize(12 + frame.size());
     std::copy(frame.begin(), frame.end(), datagram.begin() + 12);
     return datagram;
@@ -44,8 +54,8 @@ Bytes sample_frame(std::size_t length, std::uint8_t fill) {
 }
 
 std::uint32_t sequence_of(const Bytes& datagram) {
-    return std::uint32_t{datagram[8]} << 24 | std::uint32_t{datagram[9]} << 16 | std::uint32_t{datagram[10]} << 8 |
-           datagram[11];
+    return std::uint32_t{datagram[8]} << 24 | std::uint32_t{datagram[9]} << 16 |
+           std::uint32_t{datagram[10]} << 8 | datagram[11];
 }
 
 // The bridge's threads over the doubles: a TAP device, a bridge socket bound
@@ -117,7 +127,8 @@ TEST_F(BridgeThreads, EachFrameFromTheTapLeavesInOneDatagramAndCountsWithoutItsH
 
     ASSERT_EQ(sent.size(), 2u);
     EXPECT_EQ(sent[0].destination, kHub);
-    EXPECT_EQ(sent[0].gre_payload, joined({0x20, 0x01, 0x64, 0x00, 0x00, 0x3C, 0xE8, 0x03, 0, 0, 0, 1}, small));
+    EXPECT_EQ(sent[0].gre_payload,
+              joined({0x20, 0x01, 0x64, 0x00, 0x00, 0x3C, 0xE8, 0x03, 0, 0, 0, 1}, small));
     EXPECT_EQ(Bytes(sent[1].gre_payload.begin(), sent[1].gre_payload.begin() + 12),
               (Bytes{0x20, 0x01, 0x64, 0x00, 0x05, 0xEA, 0xE8, 0x03, 0, 0, 0, 2}));
     EXPECT_EQ(sent[1].gre_payload.size(), 12 + full.size());
@@ -138,7 +149,8 @@ TEST_F(BridgeThreads, TheReceiverWritesAcceptedFramesAndAnswersAnEmptyDatagram) 
     threads.push_back(tarvo::start_bridge_thread(&tarvo::gre_to_tap_thread_entry, gre_to_tap()));
     const Bytes frame = sample_frame(60, 0x33);
     ASSERT_TRUE(stranger_socket_->send_to(eoip_datagram(sample_frame(70, 1)), kTunnelAddress).has_value());
-    ASSERT_TRUE(hub_socket_->send_to(eoip_datagram(sample_frame(80, 2), 0x03, 0xE8), kTunnelAddress).has_value());
+    ASSERT_TRUE(
+        hub_socket_->send_to(eoip_datagram(sample_frame(80, 2), 0x03, 0xE8), kTunnelAddress).has_value());
     ASSERT_TRUE(hub_socket_->send_to(eoip_datagram(frame), kTunnelAddress).has_value());
     ASSERT_TRUE(hub_socket_->send_to(eoip_datagram({}), kTunnelAddress).has_value());
     const auto answers = bridge_sent(1);  // in order: all before the empty one are done
@@ -153,8 +165,13 @@ TEST_F(BridgeThreads, TheReceiverWritesAcceptedFramesAndAnswersAnEmptyDatagram) 
 }
 
 TEST_F(BridgeThreads, AllThreeThreadsTakeDistinctNumbersFromTheOneCounter) {
-    tarvo::ArpKeepaliveContext keepalive{running_, sequence_, bridge_socket_.get(), kHub, Ipv4Address{{10, 1, 2, 77}},
-                                         {0x02, 0, 0, 0, 0, 0x01}, 1000};
+    tarvo::ArpKeepaliveContext keepalive{running_,
+                                         sequence_,
+                                         bridge_socket_.get(),
+                                         kHub,
+                                         Ipv4Address{{10, 1, 2, 77}},
+                                         {0x02, 0, 0, 0, 0, 0x01},
+                                         1000};
     std::vector<std::thread> threads;
     threads.push_back(tarvo::start_bridge_thread(&tarvo::tap_to_gre_thread_entry, tap_to_gre()));
     threads.push_back(tarvo::start_bridge_thread(&tarvo::gre_to_tap_thread_entry, gre_to_tap()));
@@ -211,7 +228,8 @@ TEST_F(ArpKeepaliveThread, SendsTheFirstKeepaliveAtOnceAndEndsWhenTheFlagIsClear
     ASSERT_EQ(datagram.size(), 54u);
     EXPECT_THAT(std::span(datagram).first(12),
                 ElementsAre(0x20, 0x01, 0x64, 0x00, 0x00, 0x2A, 0xE8, 0x03, 0x00, 0x00, 0x00, 0x01));
-    const auto frame = tarvo::build_arp_keepalive_frame({0x00, 0xFF, 0x5A, 0x1B, 0x2C, 0x3D}, {{10, 1, 2, 77}});
+    const auto frame = tarvo::build_arp_keepalive_frame({0x00, 0xFF, 0x5A, 0x1B, 0x2C, 0x3D},
+                                                        {{10, 1, 2, 77}});
     EXPECT_TRUE(std::equal(frame.begin(), frame.end(), datagram.begin() + 12));
     // The loop has released its references to the shared cells.
     EXPECT_EQ(running_.use_count(), 1);

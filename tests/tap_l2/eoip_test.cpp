@@ -102,14 +102,15 @@ TEST(ArpKeepalive, AsksForHostTwoOfTheSendersSubnet) {
     EXPECT_THAT(frame, ElementsAreArray<std::uint8_t>({
                            0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,  // broadcast
                            0x00, 0xFF, 0x5A, 0x1B, 0x2C, 0x3D,  // source MAC
-                           0x08, 0x06, 0x00, 0x01, 0x08, 0x00, 0x06, 0x04, 0x00, 0x01,
-                           0x00, 0xFF, 0x5A, 0x1B, 0x2C, 0x3D,  // sender MAC
-                           10, 1, 2, 77,                        // sender IPv4
-                           0, 0, 0, 0, 0, 0,                    // target MAC
-                           10, 1, 2, 2,                         // target IPv4
+                           0x08, 0x06, 0x00, 0x01, 0x08, 0x00, 0x06, 0x04,
+                           0x00, 0x01, 0x00, 0xFF, 0x5A, 0x1B, 0x2C, 0x3D,  // sender MAC
+                           10,   1,    2,    77,                            // sender IPv4
+                           0,    0,    0,    0,    0,    0,                 // target MAC
+                           10,   1,    2,    2,                             // target IPv4
                        }));
 
-    const auto fallback = tarvo::build_arp_keepalive_frame({0x02, 0, 0, 0, 0, 0x01}, Ipv4Address{{192, 168, 12, 10}});
+    const auto fallback = tarvo::build_arp_keepalive_frame({0x02, 0, 0, 0, 0, 0x01},
+                                                           Ipv4Address{{192, 168, 12, 10}});
     EXPECT_THAT(std::span(fallback).subspan(28, 4), ElementsAre(192, 168, 12, 10));
     EXPECT_THAT(std::span(fallback).subspan(38, 4), ElementsAre(192, 168, 12, 2));
 }
@@ -134,8 +135,8 @@ Bytes eoip(const Bytes& payload, std::uint8_t flags = 0x20, Bytes tunnel = {0xE8
     if (length.empty()) length = {0x00, static_cast<std::uint8_t>(payload.size())};
     const std::size_t header_length = (flags & 0x20) ? 12 : 8;
     Bytes gre(header_length + payload.size(), 0);
-    const std::uint8_t header[12] = {flags, 0x01, protocol[0], protocol[1], length[0], length[1],
-                                     tunnel[0], tunnel[1], 0, 0, 0, 9};
+    const std::uint8_t header[12] = {flags,     0x01,      protocol[0], protocol[1], length[0], length[1],
+                                     tunnel[0], tunnel[1], 0,           0,           0,         9};
     std::copy_n(header, header_length, gre.begin());
     std::copy(payload.begin(), payload.end(), gre.begin() + static_cast<std::ptrdiff_t>(header_length));
     return gre;
@@ -160,23 +161,46 @@ TEST(AcceptDatagram, TableOfReceivedPackets) {
     const std::vector<AcceptanceCase> cases = {
         {"a 12-byte header and a frame", ip_packet(eoip(frame)), kHub, std::nullopt, frame},
         {"20 bytes", twenty, kHub, DatagramDrop::too_short, {}},
-        {"21 bytes pass the size test but hold no GRE header", twenty_one, kHub, DatagramDrop::no_gre_header, {}},
-        {"another source with the right tunnel id", ip_packet(eoip(frame)), Ipv4Address{{10, 200, 0, 2}},
-         DatagramDrop::foreign_source, {}},
-        {"protocol type 0x0800", ip_packet(eoip(frame, 0x20, {0xE8, 0x03}, {0x08, 0x00})), kHub,
-         DatagramDrop::not_eoip, {}},
-        {"protocol bytes swapped", ip_packet(eoip(frame, 0x20, {0xE8, 0x03}, {0x00, 0x64})), kHub,
-         DatagramDrop::not_eoip, {}},
-        {"without the key bit the header is 8 bytes", ip_packet(eoip(frame, 0x00)), kHub, std::nullopt, frame},
-        {"a bare 8-byte header without the key bit is a keepalive", ip_packet(gre_without_key), kHub, std::nullopt,
+        {"21 bytes pass the size test but hold no GRE header",
+         twenty_one,
+         kHub,
+         DatagramDrop::no_gre_header,
          {}},
-        {"the key bit in an 8-byte GRE part", ip_packet(Bytes{0x20, 0x01, 0x64, 0x00, 0x00, 0x00, 0xE8, 0x03}), kHub,
-         DatagramDrop::short_gre_header, {}},
-        {"a length field that says more is ignored", ip_packet(eoip(frame, 0x20, {0xE8, 0x03}, {0x64, 0x00}, {0x05, 0xDC})),
-         kHub, std::nullopt, frame},
-        {"a length field of 0 is ignored", ip_packet(eoip(frame, 0x20, {0xE8, 0x03}, {0x64, 0x00}, {0x00, 0x00})), kHub,
-         std::nullopt, frame},
-        {"tunnel id in network order", ip_packet(eoip(frame, 0x20, {0x03, 0xE8})), kHub, DatagramDrop::other_tunnel,
+        {"another source with the right tunnel id",
+         ip_packet(eoip(frame)),
+         Ipv4Address{{10, 200, 0, 2}},
+         DatagramDrop::foreign_source,
+         {}},
+        {"protocol type 0x0800",
+         ip_packet(eoip(frame, 0x20, {0xE8, 0x03}, {0x08, 0x00})),
+         kHub,
+         DatagramDrop::not_eoip,
+         {}},
+        {"protocol bytes swapped",
+         ip_packet(eoip(frame, 0x20, {0xE8, 0x03}, {0x00, 0x64})),
+         kHub,
+         DatagramDrop::not_eoip,
+         {}},
+        {"without the key bit the header is 8 bytes", ip_packet(eoip(frame, 0x00)), kHub, std::nullopt,
+         frame},
+        {"a bare 8-byte header without the key bit is a keepalive",
+         ip_packet(gre_without_key),
+         kHub,
+         std::nullopt,
+         {}},
+        {"the key bit in an 8-byte GRE part",
+         ip_packet(Bytes{0x20, 0x01, 0x64, 0x00, 0x00, 0x00, 0xE8, 0x03}),
+         kHub,
+         DatagramDrop::short_gre_header,
+         {}},
+        {"a length field that says more is ignored",
+         ip_packet(eoip(frame, 0x20, {0xE8, 0x03}, {0x64, 0x00}, {0x05, 0xDC})), kHub, std::nullopt, frame},
+        {"a length field of 0 is ignored",
+         ip_packet(eoip(frame, 0x20, {0xE8, 0x03}, {0x64, 0x00}, {0x00, 0x00})), kHub, std::nullopt, frame},
+        {"tunnel id in network order",
+         ip_packet(eoip(frame, 0x20, {0x03, 0xE8})),
+         kHub,
+         DatagramDrop::other_tunnel,
          {}},
         {"an empty payload", ip_packet(eoip({})), kHub, std::nullopt, {}},
         {"IPv4 options move the GRE header", ip_packet(eoip(frame), 6), kHub, std::nullopt, frame},

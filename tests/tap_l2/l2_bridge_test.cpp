@@ -25,20 +25,22 @@ const std::string kFirewallScript =
     "-ErrorAction SilentlyContinue)) { New-NetFirewallRule -DisplayName 'TARVO-GRE-EoIP-Allow' -Protocol 47 "
     "-Direction Inbound -Action Allow -ErrorAction SilentlyContinue | Out-Null }";
 const std::string kEnableScript =
-    "powershell -NoProfile -Command Get-NetAdapter -IncludeHidden | Where-Object { $_.InterfaceDescription -like "
+    "powershell -NoProfile -Command Get-NetAdapter -IncludeHidden | Where-Object { $_.InterfaceDescription "
+    "-like "
     "'*TAP-Windows*' -or $_.Name -eq 'SD-WAN-L2' } | Enable-NetAdapter -Confirm:$false -ErrorAction "
     "SilentlyContinue";
 const std::string kGuid(kTapGuid);
-const std::string kAdapterFilter = "Get-NetAdapter -IncludeHidden | Where-Object { $_.InterfaceGuid -eq '" + kGuid +
-                                   "' -or $_.InterfaceDescription -like '*TAP-Windows*' } | Select-Object -First 1";
+const std::string kAdapterFilter =
+    "Get-NetAdapter -IncludeHidden | Where-Object { $_.InterfaceGuid -eq '" + kGuid +
+    "' -or $_.InterfaceDescription -like '*TAP-Windows*' } | Select-Object -First 1";
 
 tarvo::BridgeStartInputs inputs(std::string tap_address = "10.1.2.77/24") {
     return {1000, "10.200.0.1", std::move(tap_address), "10.200.0.7/24"};
 }
 
 std::uint32_t sequence_of(const std::vector<std::uint8_t>& payload) {
-    return std::uint32_t{payload[8]} << 24 | std::uint32_t{payload[9]} << 16 | std::uint32_t{payload[10]} << 8 |
-           payload[11];
+    return std::uint32_t{payload[8]} << 24 | std::uint32_t{payload[9]} << 16 |
+           std::uint32_t{payload[10]} << 8 | payload[11];
 }
 
 bool is_idle(const tarvo::L2Bridge& bridge) {
@@ -58,15 +60,16 @@ TEST_F(L2BridgeStart, ReadiesTheAdapterOpensDeviceAndSocketAndStartsThreeThreads
 
     ASSERT_TRUE(started);
     EXPECT_EQ(*started, kGuid);
-    EXPECT_THAT(system.calls,
-                ElementsAre("wait for reset", kFirewallScript, "ensure driver", kEnableScript,
-                            "netsh interface ipv4 set address name=" + kGuid + " static 10.1.2.77 255.255.255.0",
-                            "powershell -NoProfile -Command $a = " + kAdapterFilter +
-                                "; if ($a) { netsh interface ipv4 set address name=\"$($a.Name)\" static 10.1.2.77 "
-                                "255.255.255.0 }",
-                            "open tap " + kGuid, "media connected", "socket library", "open socket",
-                            "receive timeout 250", "bind 10.200.0.7",
-                            "powershell -NoProfile -Command (" + kAdapterFilter + ").MacAddress"));
+    EXPECT_THAT(
+        system.calls,
+        ElementsAre("wait for reset", kFirewallScript, "ensure driver", kEnableScript,
+                    "netsh interface ipv4 set address name=" + kGuid + " static 10.1.2.77 255.255.255.0",
+                    "powershell -NoProfile -Command $a = " + kAdapterFilter +
+                        "; if ($a) { netsh interface ipv4 set address name=\"$($a.Name)\" static 10.1.2.77 "
+                        "255.255.255.0 }",
+                    "open tap " + kGuid, "media connected", "socket library", "open socket",
+                    "receive timeout 250", "bind 10.200.0.7",
+                    "powershell -NoProfile -Command (" + kAdapterFilter + ").MacAddress"));
     EXPECT_EQ(bridge.threads.size(), 3u);
     EXPECT_TRUE(bridge.running->load());
 
@@ -79,7 +82,8 @@ TEST_F(L2BridgeStart, ReadiesTheAdapterOpensDeviceAndSocketAndStartsThreeThreads
     const std::vector<std::uint8_t> mac{0x00, 0xFF, 0x5A, 0x1B, 0x2C, 0x3D};
     EXPECT_TRUE(std::equal(mac.begin(), mac.end(), keepalive.gre_payload.begin() + 12 + 6));
     const std::vector<std::uint8_t> sender_and_target{10, 1, 2, 77, 0, 0, 0, 0, 0, 0, 10, 1, 2, 2};
-    EXPECT_TRUE(std::equal(sender_and_target.begin(), sender_and_target.end(), keepalive.gre_payload.begin() + 12 + 28));
+    EXPECT_TRUE(std::equal(sender_and_target.begin(), sender_and_target.end(),
+                           keepalive.gre_payload.begin() + 12 + 28));
 }
 
 TEST_F(L2BridgeStart, StopEndsTheThreadsBeforeClosingDeviceAndSocket) {
@@ -137,24 +141,34 @@ std::vector<std::string> ten_failed_binds() {
 
 INSTANTIATE_TEST_SUITE_P(
     Steps, L2BridgeStartFailure,
-    ::testing::Values(
-        FailureCase{"Driver", [](auto& s, auto&) { s.driver_failure = "Brak sterownika"; }, "Brak sterownika",
-                    {"ensure driver"}},
-        FailureCase{"Open", [](auto& s, auto&) { s.open_failure = 2; },
-                    "Nie można otworzyć urządzenia TAP \\\\.\\Global\\" + kGuid + ".tap (kod Win32: 2)",
-                    {"open tap " + kGuid}},
-        FailureCase{"Media", [](auto& s, auto&) { s.media_failure = 31; },
-                    "TAP_IOCTL_SET_MEDIA_STATUS nie powiodło się (kod: 31)",
-                    {"media connected", "close tap (flag holders 1)"}},
-        FailureCase{"LocalAddress", [](auto&, auto& in) { in.wg_ip = "10.200.0.x"; },
-                    "Nieprawidłowy lokalny adres WG IP: 10.200.0.x", {"socket library", "close tap (flag holders 1)"}},
-        FailureCase{"HubAddress", [](auto&, auto& in) { in.hub_address = " hub "; },
-                    "Nieprawidłowy adres Hub WG IP:  hub ", {"socket library", "close tap (flag holders 1)"}},
-        FailureCase{"Socket", [](auto& s, auto&) { s.socket_failure = true; },
-                    "Nie udało się utworzyć gniazda Raw Socket (Proto 47 GRE)",
-                    {"open socket", "close tap (flag holders 1)"}},
-        FailureCase{"Bind", [](auto& s, auto&) { s.bind_failures = 10; },
-                    "Nie udało się przypisać gniazda EoIP (Proto 47) do adresu 10.200.0.7", ten_failed_binds()}),
+    ::testing::Values(FailureCase{"Driver",
+                                  [](auto& s, auto&) { s.driver_failure = "Brak sterownika"; },
+                                  "Brak sterownika",
+                                  {"ensure driver"}},
+                      FailureCase{
+                          "Open",
+                          [](auto& s, auto&) { s.open_failure = 2; },
+                          "Nie można otworzyć urządzenia TAP \\\\.\\Global\\" + kGuid + ".tap (kod Win32: 2)",
+                          {"open tap " + kGuid}},
+                      FailureCase{"Media",
+                                  [](auto& s, auto&) { s.media_failure = 31; },
+                                  "TAP_IOCTL_SET_MEDIA_STATUS nie powiodło się (kod: 31)",
+                                  {"media connected", "close tap (flag holders 1)"}},
+                      FailureCase{"LocalAddress",
+                                  [](auto&, auto& in) { in.wg_ip = "10.200.0.x"; },
+                                  "Nieprawidłowy lokalny adres WG IP: 10.200.0.x",
+                                  {"socket library", "close tap (flag holders 1)"}},
+                      FailureCase{"HubAddress",
+                                  [](auto&, auto& in) { in.hub_address = " hub "; },
+                                  "Nieprawidłowy adres Hub WG IP:  hub ",
+                                  {"socket library", "close tap (flag holders 1)"}},
+                      FailureCase{"Socket",
+                                  [](auto& s, auto&) { s.socket_failure = true; },
+                                  "Nie udało się utworzyć gniazda Raw Socket (Proto 47 GRE)",
+                                  {"open socket", "close tap (flag holders 1)"}},
+                      FailureCase{"Bind", [](auto& s, auto&) { s.bind_failures = 10; },
+                                  "Nie udało się przypisać gniazda EoIP (Proto 47) do adresu 10.200.0.7",
+                                  ten_failed_binds()}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(L2BridgeStart, ABindThatSucceedsOnTheTenthAttemptStarts) {
@@ -175,8 +189,9 @@ TEST_F(L2BridgeStart, AHostileTapAddressReachesOnlyNetsh) {
         ASSERT_TRUE(tarvo::launch_l2_bridge(idle, inputs(hostile), recording));
         tarvo::stop_l2_bridge(idle, false);
 
-        const auto scripts = std::count_if(recording.calls.begin(), recording.calls.end(),
-                                           [](const std::string& call) { return call.starts_with("powershell"); });
+        const auto scripts = std::count_if(
+            recording.calls.begin(), recording.calls.end(),
+            [](const std::string& call) { return call.starts_with("powershell"); });
         const auto netsh = std::count_if(recording.calls.begin(), recording.calls.end(),
                                          [](const std::string& call) { return call.starts_with("netsh"); });
         EXPECT_EQ(scripts, 3) << "only the firewall, enable and MAC scripts";
@@ -186,9 +201,10 @@ TEST_F(L2BridgeStart, AHostileTapAddressReachesOnlyNetsh) {
 
 TEST_F(L2BridgeStart, AnEmptyTapAddressRunsNoAddressCommand) {
     ASSERT_TRUE(tarvo::launch_l2_bridge(bridge, inputs(""), system));
-    EXPECT_EQ(std::count_if(system.calls.begin(), system.calls.end(),
-                            [](const std::string& call) { return call.find("set address") != std::string::npos; }),
-              0);
+    EXPECT_EQ(
+        std::count_if(system.calls.begin(), system.calls.end(),
+                      [](const std::string& call) { return call.find("set address") != std::string::npos; }),
+        0);
 }
 
 TEST_F(L2BridgeStart, ASecondStartJoinsTheOldThreadsAndRestartsSequenceAndCounters) {

@@ -20,7 +20,9 @@ TEST(Utf16Text, LoneSurrogatesBecomeReplacementCharacters) {
     const std::u16string reversed_pair = {0xDE00, 0xD83D};
     for (const auto& text : {high_alone, low_alone, high_at_end, reversed_pair})
         EXPECT_FALSE(is_valid_utf16(text));
-    EXPECT_EQ(utf16_to_utf8(high_alone), "a\xEF\xBF\xBD" "b");
+    EXPECT_EQ(utf16_to_utf8(high_alone),
+              "a\xEF\xBF\xBD"
+              "b");
     EXPECT_EQ(utf16_to_utf8(low_alone), "\xEF\xBF\xBD");
     EXPECT_EQ(utf16_to_utf8(high_at_end), "a\xEF\xBF\xBD");
     EXPECT_EQ(utf16_to_utf8(reversed_pair), "\xEF\xBF\xBD\xEF\xBF\xBD");
@@ -33,10 +35,10 @@ TEST(Utf16Text, IllFormedUtf8BecomesOneReplacementPerMaximalSubpart) {
     };
     const Case cases[] = {
         {"\xFF", u"\uFFFD"},
-        {"a\xC5", u"a\uFFFD"},                       // truncated pair
-        {"\xE2\x82x", u"\uFFFDx"},                   // truncated triple: one replacement
-        {"\xED\xA0\x80", u"\uFFFD\uFFFD\uFFFD"},     // an encoded surrogate
-        {"\xC0\xAF", u"\uFFFD\uFFFD"},               // overlong
+        {"a\xC5", u"a\uFFFD"},                              // truncated pair
+        {"\xE2\x82x", u"\uFFFDx"},                          // truncated triple: one replacement
+        {"\xED\xA0\x80", u"\uFFFD\uFFFD\uFFFD"},            // an encoded surrogate
+        {"\xC0\xAF", u"\uFFFD\uFFFD"},                      // overlong
         {"\xF4\x90\x80\x80", u"\uFFFD\uFFFD\uFFFD\uFFFD"},  // above U+10FFFF
     };
     for (const Case& c : cases) EXPECT_EQ(utf8_to_utf16(c.utf8), c.utf16);

@@ -67,10 +67,19 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(DecodeCase{"ascii", "Ok. 200\r\n", "Ok. 200\r\n"},
                       DecodeCase{"valid multi-byte kept", "\xC5\xBC\xE2\x82\xAC\xF0\x9F\x98\x80",
                                  "\xC5\xBC\xE2\x82\xAC\xF0\x9F\x98\x80"},
-                      DecodeCase{"code-page byte", "B\xB3\xB9" "d", "B" + R + R + "d"},
-                      DecodeCase{"lone continuation", "a\x80" "b", "a" + R + "b"},
+                      DecodeCase{"code-page byte",
+                                 "B\xB3\xB9"
+                                 "d",
+                                 "B" + R + R + "d"},
+                      DecodeCase{"lone continuation",
+                                 "a\x80"
+                                 "b",
+                                 "a" + R + "b"},
                       DecodeCase{"overlong two-byte", "\xC0\xAF", R + R},
-                      DecodeCase{"truncated three-byte is one", "\xE2\x82" "x", R + "x"},
+                      DecodeCase{"truncated three-byte is one",
+                                 "\xE2\x82"
+                                 "x",
+                                 R + "x"},
                       DecodeCase{"truncated at the end", "x\xF0\x9F\x98", "x" + R},
                       DecodeCase{"surrogate", "\xED\xA0\x80", R + R + R},
                       DecodeCase{"above U+10FFFF", "\xF4\x90\x80\x80", R + R + R + R},

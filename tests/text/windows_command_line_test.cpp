@@ -17,11 +17,11 @@ TEST(QuoteWindowsArgument, QuotesOnlyWhatNeedsIt) {
         {"a b", "\"a b\""},
         {"a\tb", "\"a\tb\""},
         {"a\"b", "\"a\\\"b\""},
-        {"C:\\dir\\file", "C:\\dir\\file"},           // backslashes alone stay literal
-        {"\\\\server\\share\\", "\\\\server\\share\\"},  // even trailing ones, unquoted
+        {"C:\\dir\\file", "C:\\dir\\file"},                    // backslashes alone stay literal
+        {"\\\\server\\share\\", "\\\\server\\share\\"},        // even trailing ones, unquoted
         {"C:\\Program Files\\", "\"C:\\Program Files\\\\\""},  // doubled before the closing quote
-        {"a\\\"b", "\"a\\\\\\\"b\""},                // backslash before a quote: 2n+1
-        {"a\\\\ b", "\"a\\\\ b\""},                   // inner backslashes before a blank: literal
+        {"a\\\"b", "\"a\\\\\\\"b\""},                          // backslash before a quote: 2n+1
+        {"a\\\\ b", "\"a\\\\ b\""},                            // inner backslashes before a blank: literal
         {"'single' quotes", "\"'single' quotes\""},
     };
     for (const QuoteCase& c : cases) EXPECT_EQ(quote_windows_argument(c.arg), c.quoted) << c.arg;

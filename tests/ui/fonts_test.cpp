@@ -30,7 +30,8 @@ TEST_F(FontCacheTest, AMissingSizeBorrowsTheNearestUntilTheNextRebuild) {
     cache_.font(FontFamily::proportional, 18);
     ASSERT_TRUE(cache_.rebuild_if_needed(atlas_, false));
     EXPECT_FLOAT_EQ(cache_.font(FontFamily::proportional, 18)->FontSize, 18);
-    EXPECT_FLOAT_EQ(cache_.font(FontFamily::proportional, 12)->FontSize, 18) << "12 was not used in the last frame";
+    EXPECT_FLOAT_EQ(cache_.font(FontFamily::proportional, 12)->FontSize, 18)
+        << "12 was not used in the last frame";
 }
 
 TEST_F(FontCacheTest, EveryFamilyHasTheGlyphsOfTheTexts) {
@@ -38,8 +39,8 @@ TEST_F(FontCacheTest, EveryFamilyHasTheGlyphsOfTheTexts) {
     cache_.rebuild_if_needed(atlas_, false);
     for (const FontFamily family : {FontFamily::proportional, FontFamily::monospace}) {
         const ImFont* font = cache_.font(family, 13);
-        for (const ImWchar c : {u'ą', u'ć', u'ę', u'ł', u'ń', u'ó', u'ś', u'ź', u'ż', u'Ą', u'Ł', u'Ż', u'•', u'…', u'—',
-                                u'–', u'↓', u'↑', u'\uFFFD'})
+        for (const ImWchar c : {u'ą', u'ć', u'ę', u'ł', u'ń', u'ó', u'ś', u'ź', u'ż', u'Ą', u'Ł', u'Ż', u'•',
+                                u'…', u'—', u'–', u'↓', u'↑', u'\uFFFD'})
             EXPECT_NE(font->FindGlyphNoFallback(c), nullptr) << static_cast<int>(c);
     }
 }

@@ -45,7 +45,8 @@ TEST(HubPaintingOrder, FarthestFirstAndTiesKeepIndexOrder) {
 TEST(HubPaintingOrder, ProjectedVerticesComeOutInFallingDepth) {
     const HubProjection p = hub_projection(0, true, 0, 0, 10);
     ProjectedVertices v;
-    for (std::size_t k = 0; k < 6; ++k) v[k] = project_hub_point(p, kHubVertices[k][0], kHubVertices[k][1], kHubVertices[k][2]);
+    for (std::size_t k = 0; k < 6; ++k)
+        v[k] = project_hub_point(p, kHubVertices[k][0], kHubVertices[k][1], kHubVertices[k][2]);
     const auto order = hub_painting_order(v);
     for (std::size_t i = 1; i < order.size(); ++i)
         EXPECT_GE(v[static_cast<std::size_t>(order[i - 1])].z, v[static_cast<std::size_t>(order[i])].z);

@@ -42,9 +42,10 @@ TEST(FrameLayout, ValuesAtTheThreeScales) {
     struct Case {
         float height, s, gap, h1, h2, h3, h4, content, margin;
     };
-    for (const Case& c : {Case{790, 0, 16, 104, 178, 108, 114, 683, 24}, Case{900, 0, 16, 104, 178, 108, 114, 683, 24},
-                          Case{700, 0.5f, 13, 95, 162, 97, 102, 623, 19},
-                          Case{610, 1, 9, 86, 146, 86, 90, 559, 14}, Case{400, 1, 9, 86, 146, 86, 90, 559, 14}}) {
+    for (const Case& c :
+         {Case{790, 0, 16, 104, 178, 108, 114, 683, 24}, Case{900, 0, 16, 104, 178, 108, 114, 683, 24},
+          Case{700, 0.5f, 13, 95, 162, 97, 102, 623, 19}, Case{610, 1, 9, 86, 146, 86, 90, 559, 14},
+          Case{400, 1, 9, 86, 146, 86, 90, 559, 14}}) {
         SCOPED_TRACE(c.height);
         const FrameLayout f = frame_layout(c.height);
         EXPECT_FLOAT_EQ(f.scale, c.s);

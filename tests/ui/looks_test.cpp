@@ -13,9 +13,9 @@ TEST(ButtonLooks, PowerOnFollowsTheSnapshot) {
         std::string_view label;
         std::uint8_t border_alpha;
     };
-    for (const Case& c : {Case{false, true, "WŁĄCZANIE TUNELU...", 65}, Case{true, true, "WŁĄCZANIE TUNELU...", 195},
-                          Case{true, false, "WŁĄCZONY (POŁĄCZONO)", 195},
-                          Case{false, false, "WŁĄCZ TUNEL SD-WAN", 65}}) {
+    for (const Case& c :
+         {Case{false, true, "WŁĄCZANIE TUNELU...", 65}, Case{true, true, "WŁĄCZANIE TUNELU...", 195},
+          Case{true, false, "WŁĄCZONY (POŁĄCZONO)", 195}, Case{false, false, "WŁĄCZ TUNEL SD-WAN", 65}}) {
         SCOPED_TRACE(c.label);
         const ButtonLook look = power_on_button_look(c.power_on, c.connecting);
         EXPECT_EQ(look.label, c.label);
@@ -36,10 +36,16 @@ TEST(ButtonLooks, PowerOffFollowsTheSnapshot) {
     for (const Case& c :
          {Case{true, true, {"WYŁĄCZANIE...", dark_red, red, kWhite, edge, ButtonIcon::DarkDot}},
           Case{false, true, {"WYŁĄCZANIE...", dark_red, red, kWhite, edge, ButtonIcon::DarkDot}},
-          Case{true, false, {"WYŁĄCZ TUNEL SD-WAN", dark_red, red, kWhite, {255, 255, 255, 65}, ButtonIcon::RedDot}},
+          Case{true,
+               false,
+               {"WYŁĄCZ TUNEL SD-WAN", dark_red, red, kWhite, {255, 255, 255, 65}, ButtonIcon::RedDot}},
           Case{false,
                false,
-               {"WYŁĄCZONY (ROZŁĄCZONO)", {13, 20, 36, 255}, {30, 43, 66, 255}, {148, 163, 184, 255}, edge,
+               {"WYŁĄCZONY (ROZŁĄCZONO)",
+                {13, 20, 36, 255},
+                {30, 43, 66, 255},
+                {148, 163, 184, 255},
+                edge,
                 ButtonIcon::SlateDot}}}) {
         SCOPED_TRACE(c.want.label);
         EXPECT_EQ(power_off_button_look(c.power_on, c.disconnecting), c.want);
@@ -48,8 +54,9 @@ TEST(ButtonLooks, PowerOffFollowsTheSnapshot) {
 
 TEST(ButtonLooks, ModeToggleAndKeyButton) {
     const Color amber{245, 158, 11, 255};
-    EXPECT_EQ(mode_toggle_look(true),
-              (ButtonLook{"Wymuszony L3 (TAP Idle)", amber, amber, {15, 23, 42, 255}, amber, ButtonIcon::DarkDot}));
+    EXPECT_EQ(
+        mode_toggle_look(true),
+        (ButtonLook{"Wymuszony L3 (TAP Idle)", amber, amber, {15, 23, 42, 255}, amber, ButtonIcon::DarkDot}));
     EXPECT_EQ(mode_toggle_look(false), (ButtonLook{"Auto L2/L3 (Z projektu)",
                                                    {13, 20, 36, 255},
                                                    {30, 43, 66, 255},
@@ -93,9 +100,9 @@ TEST(ElideTextToWidth, Cases) {
         float width;
         std::string_view want;
     };
-    for (const Case& c : {Case{"", 100, ""}, Case{"abc", 12, ""}, Case{"abc", 30, "abc"}, Case{"abcdef", 30, "ab…"},
-                          Case{"abcdef", 35, "ab…"}, Case{"abcdef", 19.5f, "…"}, Case{"abcdef", 13, "…"},
-                          Case{"żółćęśąźń", 50, "żółć…"}}) {
+    for (const Case& c : {Case{"", 100, ""}, Case{"abc", 12, ""}, Case{"abc", 30, "abc"},
+                          Case{"abcdef", 30, "ab…"}, Case{"abcdef", 35, "ab…"}, Case{"abcdef", 19.5f, "…"},
+                          Case{"abcdef", 13, "…"}, Case{"żółćęśąźń", 50, "żółć…"}}) {
         SCOPED_TRACE(c.text);
         EXPECT_EQ(elide_text_to_width(c.text, c.width, ten_per_character), c.want);
     }

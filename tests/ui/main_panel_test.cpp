@@ -41,7 +41,8 @@ protected:
         io.KeyMap[ImGuiKey_Escape] = kEscapeKey;
         auto operations = std::make_unique<RecordingOperations>();
         ops_ = operations.get();
-        app_ = std::make_unique<ClientApp>("ABCDEFGH1234", create_shared_state({"ABCDEFGH1234", false, false}),
+        app_ = std::make_unique<ClientApp>("ABCDEFGH1234",
+                                           create_shared_state({"ABCDEFGH1234", false, false}),
                                            std::move(operations), load_font_faces());
         resize(780, 810);
         frame();  // asks for the fonts the panel draws with, baked before the next frame
@@ -98,7 +99,9 @@ protected:
     void push_rows(int n) {
         auto state = app_->state->lock();
         for (int i = 0; i < n; ++i)
-            push_log(*state, "Wiersz dziennika numer " + std::to_string(i) + " z tekstem, który się zawija w wąskim oknie.",
+            push_log(*state,
+                     "Wiersz dziennika numer " + std::to_string(i) +
+                         " z tekstem, który się zawija w wąskim oknie.",
                      LogLevel::progress);
     }
 
@@ -211,7 +214,8 @@ TEST_F(MainPanelTest, ModeToggleIsRequestedWhateverThePower) {
 float log_content_height() {
     ImGuiWindow* log = nullptr;
     for (ImGuiWindow* window : GImGui->Windows)
-        if (std::string_view(window->Name).find("tarvo_logs_inner_scroll") != std::string_view::npos) log = window;
+        if (std::string_view(window->Name).find("tarvo_logs_inner_scroll") != std::string_view::npos)
+            log = window;
     return log ? log->DC.CursorMaxPos.y - log->DC.CursorStartPos.y : -1;
 }
 

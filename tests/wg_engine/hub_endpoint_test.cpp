@@ -7,7 +7,8 @@
 namespace tarvo {
 namespace {
 
-platform::ResolvedAddress v4(std::uint8_t a, std::uint8_t b, std::uint8_t c, std::uint8_t d, std::uint16_t port) {
+platform::ResolvedAddress v4(std::uint8_t a, std::uint8_t b, std::uint8_t c, std::uint8_t d,
+                             std::uint16_t port) {
     platform::ResolvedAddress r;
     r.is_ipv4 = true;
     r.address = {a, b, c, d};
@@ -36,7 +37,8 @@ TEST(HubEndpoint, FirstIpv4InTheResolversOrderIsTakenFromTheTrimmedText) {
 
 TEST(HubEndpoint, ErrorsNameTheEndpointAsReceived) {
     const auto failing = resolve_hub_endpoint(" nohub:1 ", [](std::string_view) {
-        return Expected<std::vector<platform::ResolvedAddress>, std::string>(unexpected(std::string("no such name")));
+        return Expected<std::vector<platform::ResolvedAddress>, std::string>(
+            unexpected(std::string("no such name")));
     });
     ASSERT_FALSE(failing);
     EXPECT_EQ(failing.error(), "Nie można rozwiązać adresu Huba ' nohub:1 ': no such name");

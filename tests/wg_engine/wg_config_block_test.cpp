@@ -11,15 +11,16 @@ namespace {
 
 // The expected block, written from the published offsets by hand rather than
 // from the layout constants the builder uses.
-std::vector<std::uint8_t> expected_header(std::size_t size, const WgKey& own, const WgKey& hub, std::uint8_t count) {
+std::vector<std::uint8_t> expected_header(std::size_t size, const WgKey& own, const WgKey& hub,
+                                          std::uint8_t count) {
     std::vector<std::uint8_t> b(size, 0);
     b[0] = 10;  // has private key + replace peers
     for (std::size_t i = 0; i < 32; ++i) b[6 + i] = own[i];
     b[72] = 1;   // one peer
     b[80] = 45;  // public key + keepalive + endpoint + replace allowed IPs
     for (std::size_t i = 0; i < 32; ++i) b[88 + i] = hub[i];
-    b[152] = 15;  // keepalive seconds
-    b[156] = 2;   // AF_INET
+    b[152] = 15;    // keepalive seconds
+    b[156] = 2;     // AF_INET
     b[158] = 0xCA;  // port 51820, network byte order
     b[159] = 0x6C;
     b[160] = 192;

@@ -19,7 +19,6 @@ namespace {
 
 using ::testing::ElementsAre;
 
-
 const std::string kService = "WireGuardTunnel$tarvo-client";
 
 // What the double does and what it saw; one per test (the entry points are
@@ -66,7 +65,8 @@ WgBool TARVO_WG_API set_adapter_state(WgAdapterHandle adapter, std::int32_t stat
     library->calls.push_back("WireGuardSetAdapterState " + name_of(adapter) + " " + std::to_string(state));
     return state == kWgAdapterStateUp && library->up_refused ? 0 : 1;
 }
-WgBool TARVO_WG_API set_configuration(WgAdapterHandle adapter, const std::uint8_t* config, std::uint32_t bytes) {
+WgBool TARVO_WG_API set_configuration(WgAdapterHandle adapter, const std::uint8_t* config,
+                                      std::uint32_t bytes) {
     library->calls.push_back("WireGuardSetConfiguration " + name_of(adapter) + " " + std::to_string(bytes));
     library->block.assign(config, config + bytes);
     return library->configuration_refused ? 0 : 1;
@@ -104,7 +104,8 @@ public:
             return Unit{};
         };
         system.wireguard_dll_path = [] { return std::filesystem::path("wireguard.dll"); };
-        system.resolve = [this](std::string_view text) -> Expected<std::vector<platform::ResolvedAddress>, std::string> {
+        system.resolve =
+            [this](std::string_view text) -> Expected<std::vector<platform::ResolvedAddress>, std::string> {
             lib.calls.push_back("resolve " + std::string(text));
             if (resolve_error) return unexpected(*resolve_error);
             platform::ResolvedAddress a;
@@ -113,8 +114,9 @@ public:
             a.port = 51820;
             return std::vector{a};
         };
-        system.load_library = [this](const std::filesystem::path& path)
-            -> Expected<platform::LibraryHandle, platform::OsError> {
+        system.load_library =
+            [this](
+                const std::filesystem::path& path) -> Expected<platform::LibraryHandle, platform::OsError> {
             lib.calls.push_back("load " + path.string());
             if (load_fails) return unexpected(platform::OsError{126, "not found"});
             return platform::LibraryHandle{&lib};
@@ -127,7 +129,8 @@ public:
             lib.calls.push_back(joined(program, args));
             CommandOutput out;
             if (program == "sc" && args.front() == "query" && lib.service_listed)
-                out.text = "SERVICE_NAME: WireGuardTunnel$tarvo-client\r\n        TYPE : 10  WIN32_OWN_PROCESS\r\n";
+                out.text =
+                    "SERVICE_NAME: WireGuardTunnel$tarvo-client\r\n        TYPE : 10  WIN32_OWN_PROCESS\r\n";
             return out;
         };
     }
@@ -164,10 +167,11 @@ const std::string kPowerShell =
 TEST_F(WgEngineTest, AWholeStartRunsEveryStepInOrder) {
     const auto started = start();
     ASSERT_TRUE(started) << started.error();
-    EXPECT_THAT(lib.calls, ElementsAre(kScQuery, "extract", "resolve hub.example:51820", "load wireguard.dll",
-                                       "WireGuardOpenAdapter tarvo-client", "WireGuardCreateAdapter tarvo-client",
-                                       "WireGuardSetConfiguration created 264", kNetsh,
-                                       "WireGuardSetAdapterState created 1", kPowerShell));
+    EXPECT_THAT(lib.calls,
+                ElementsAre(kScQuery, "extract", "resolve hub.example:51820", "load wireguard.dll",
+                            "WireGuardOpenAdapter tarvo-client", "WireGuardCreateAdapter tarvo-client",
+                            "WireGuardSetConfiguration created 264", kNetsh,
+                            "WireGuardSetAdapterState created 1", kPowerShell));
     EXPECT_EQ(lib.tunnel_type, u"WireGuard");
     const std::uint8_t guid[16] = {0xE0, 0xC1, 0x8A, 0x5D, 0x05, 0x22, 0x9A, 0x4B,
                                    0x91, 0x22, 0x10, 0x20, 0x00, 0x00, 0x25, 0x00};
@@ -191,17 +195,19 @@ TEST_F(WgEngineTest, AHeldAdapterIsClosedFirstAndALeftoverIsReleased) {
     lib.calls.clear();
     lib.leftover = true;
     ASSERT_TRUE(start({}));
-    EXPECT_THAT(lib.calls, ElementsAre("WireGuardSetAdapterState created 0", "WireGuardCloseAdapter created", kScQuery,
-                                       "extract", "resolve hub.example:51820", "load wireguard.dll",
-                                       "WireGuardOpenAdapter tarvo-client", "WireGuardSetAdapterState leftover 0",
-                                       "WireGuardCloseAdapter leftover", "WireGuardCreateAdapter tarvo-client",
-                                       "WireGuardSetConfiguration created 216", kNetsh,
-                                       "WireGuardSetAdapterState created 1"));
+    EXPECT_THAT(
+        lib.calls,
+        ElementsAre("WireGuardSetAdapterState created 0", "WireGuardCloseAdapter created", kScQuery,
+                    "extract", "resolve hub.example:51820", "load wireguard.dll",
+                    "WireGuardOpenAdapter tarvo-client", "WireGuardSetAdapterState leftover 0",
+                    "WireGuardCloseAdapter leftover", "WireGuardCreateAdapter tarvo-client",
+                    "WireGuardSetConfiguration created 216", kNetsh, "WireGuardSetAdapterState created 1"));
 }
 
 TEST_F(WgEngineTest, EachMissingEntryPointEndsTheStartWithItsText) {
-    for (const char* name : {"WireGuardCreateAdapter", "WireGuardOpenAdapter", "WireGuardCloseAdapter",
-                             "WireGuardSetAdapterState", "WireGuardSetConfiguration", "WireGuardGetConfiguration"}) {
+    for (const char* name :
+         {"WireGuardCreateAdapter", "WireGuardOpenAdapter", "WireGuardCloseAdapter",
+          "WireGuardSetAdapterState", "WireGuardSetConfiguration", "WireGuardGetConfiguration"}) {
         lib.calls.clear();
         lib.missing = {name};
         const auto started = start();
@@ -251,9 +257,10 @@ TEST_F(WgEngineTest, BadKeysAreRefusedBeforeAnythingIsResolved) {
     in.hub_endpoint = "hub.example:51820";
     auto started = start_wg_engine(engine, in, system);
     ASSERT_FALSE(started);
-    EXPECT_EQ(started.error(),
-              "Nieprawidłowy PrivateKey WireGuard: Błąd Base64: nieprawidłowe dopełnienie: 0 znaków '=' zamiast 1 "
-              "na pozycji 43");
+    EXPECT_EQ(
+        started.error(),
+        "Nieprawidłowy PrivateKey WireGuard: Błąd Base64: nieprawidłowe dopełnienie: 0 znaków '=' zamiast 1 "
+        "na pozycji 43");
     in.private_key = testing::kNodePrivateKey;
     in.hub_public_key = "";
     started = start_wg_engine(engine, in, system);
@@ -281,8 +288,8 @@ TEST_F(WgEngineTest, ARefusedUpClosesTheNewAdapterAfterTheHostAddress) {
     ASSERT_FALSE(started);
     EXPECT_EQ(started.error(), "WireGuardSetAdapterState(UP) nie powiodło się");
     EXPECT_THAT(std::vector(lib.calls.end() - 5, lib.calls.end()),
-                ElementsAre(kNetsh, "WireGuardSetAdapterState created 1", "WireGuardSetAdapterState created 0",
-                            "WireGuardCloseAdapter created", kScQuery));
+                ElementsAre(kNetsh, "WireGuardSetAdapterState created 1",
+                            "WireGuardSetAdapterState created 0", "WireGuardCloseAdapter created", kScQuery));
     EXPECT_EQ(engine.adapter, nullptr);
 }
 
@@ -316,8 +323,8 @@ TEST_F(WgEngineTest, PeerTrafficIsReadFromAWholePeerOnly) {
 TEST(WgEngineCommands, HostAddressIsThePartBeforeTheFirstSlashTrimmed) {
     for (const char* wg_ip : {"10.200.0.7/32", "10.200.0.7", " 10.200.0.7 /24/8"}) {
         EXPECT_THAT(host_address_arguments("tarvo-client", wg_ip),
-                    ElementsAre("interface", "ipv4", "set", "address", "name=tarvo-client", "static", "10.200.0.7",
-                                "255.255.255.255"))
+                    ElementsAre("interface", "ipv4", "set", "address", "name=tarvo-client", "static",
+                                "10.200.0.7", "255.255.255.255"))
             << wg_ip;
     }
     EXPECT_EQ(host_address_arguments("tarvo-client", "")[6], "");
@@ -326,11 +333,12 @@ TEST(WgEngineCommands, HostAddressIsThePartBeforeTheFirstSlashTrimmed) {
 TEST(WgEngineCommands, RoutesSkipWhatDoesNotParseAndNoneMeansNoScript) {
     EXPECT_EQ(mtu_and_routes_script("tarvo-client", {}), "");
     EXPECT_EQ(mtu_and_routes_script("tarvo-client", {"10.1.2.3/", "2001:db8::/32", "hub"}), "");
-    EXPECT_EQ(mtu_and_routes_script("tarvo-client", {"bad", "10.1.2.3/0"}),
-              "Set-NetIPInterface -InterfaceAlias 'tarvo-client' -NlMtuBytes 1420 -ErrorAction SilentlyContinue; "
-              "Remove-NetRoute -DestinationPrefix '0.0.0.0/0' -Confirm:$false -ErrorAction SilentlyContinue; "
-              "New-NetRoute -DestinationPrefix '0.0.0.0/0' -InterfaceAlias 'tarvo-client' -NextHop '0.0.0.0' "
-              "-RouteMetric 5 -ErrorAction SilentlyContinue | Out-Null");
+    EXPECT_EQ(
+        mtu_and_routes_script("tarvo-client", {"bad", "10.1.2.3/0"}),
+        "Set-NetIPInterface -InterfaceAlias 'tarvo-client' -NlMtuBytes 1420 -ErrorAction SilentlyContinue; "
+        "Remove-NetRoute -DestinationPrefix '0.0.0.0/0' -Confirm:$false -ErrorAction SilentlyContinue; "
+        "New-NetRoute -DestinationPrefix '0.0.0.0/0' -InterfaceAlias 'tarvo-client' -NextHop '0.0.0.0' "
+        "-RouteMetric 5 -ErrorAction SilentlyContinue | Out-Null");
 }
 
 }  // namespace

@@ -11,7 +11,8 @@ namespace {
 constexpr const char* kKey = "AAECAwQFBgcICQoLDA0ODxAREhMUFRYXGBkaGxwdHh8=";
 
 TEST(DecodeWgKey, PaddedKeyOf32BytesIsAcceptedAlsoWithSurroundingBlanks) {
-    for (const std::string& text : {std::string(kKey), "  " + std::string(kKey) + "\t\n", "\u00a0" + std::string(kKey)}) {
+    for (const std::string& text :
+         {std::string(kKey), "  " + std::string(kKey) + "\t\n", "\u00a0" + std::string(kKey)}) {
         const auto key = decode_wg_key(text);
         ASSERT_TRUE(key) << text << ": " << key.error();
         for (std::size_t i = 0; i < key->size(); ++i) EXPECT_EQ((*key)[i], i);

@@ -38,7 +38,8 @@ Status<OsError> copy_file_over(const std::filesystem::path& from, const std::fil
 }
 
 bool is_same_file(const std::filesystem::path& a, const std::filesystem::path& b) {
-    struct stat sa {}, sb {};
+    struct stat sa {
+    }, sb{};
     if (stat(a.c_str(), &sa) != 0 || stat(b.c_str(), &sb) != 0) return false;
     return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
 }

@@ -38,7 +38,8 @@ public:
         timeval value{};
         value.tv_sec = static_cast<time_t>(timeout.count() / 1000);
         value.tv_usec = static_cast<suseconds_t>((timeout.count() % 1000) * 1000);
-        if (::setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &value, sizeof value) != 0) return unexpected(last_os_error());
+        if (::setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &value, sizeof value) != 0)
+            return unexpected(last_os_error());
         return Unit{};
     }
 
@@ -50,7 +51,8 @@ public:
         return Unit{};
     }
 
-    Status<SocketFailure> send_to(std::span<const std::uint8_t> gre_payload, const Ipv4Address& destination) override {
+    Status<SocketFailure> send_to(std::span<const std::uint8_t> gre_payload,
+                                  const Ipv4Address& destination) override {
         const sockaddr_in address = socket_address(destination);
         if (::sendto(fd_, gre_payload.data(), gre_payload.size(), MSG_NOSIGNAL,
                      reinterpret_cast<const sockaddr*>(&address), sizeof address) < 0) {
@@ -70,7 +72,8 @@ public:
             const int code = errno;
             return unexpected(SocketFailure{code, code == EAGAIN || code == EWOULDBLOCK});
         }
-        if (static_cast<std::size_t>(received) > buffer.size()) return unexpected(SocketFailure{EMSGSIZE, false});
+        if (static_cast<std::size_t>(received) > buffer.size())
+            return unexpected(SocketFailure{EMSGSIZE, false});
         ReceivedPacket packet;
         packet.length = static_cast<std::size_t>(received);
         std::memcpy(packet.source.octets.data(), &source.sin_addr, 4);
@@ -91,7 +94,8 @@ Expected<std::unique_ptr<GreSocket>, OsError> open_gre_socket() {
     if (fd < 0) return unexpected(last_os_error());
     auto socket = std::make_unique<PosixGreSocket>(OwnedFd(fd));
     const int dont_fragment_never = IP_PMTUDISC_DONT;
-    if (::setsockopt(fd, IPPROTO_IP, IP_MTU_DISCOVER, &dont_fragment_never, sizeof dont_fragment_never) != 0) {
+    if (::setsockopt(fd, IPPROTO_IP, IP_MTU_DISCOVER, &dont_fragment_never, sizeof dont_fragment_never) !=
+        0) {
         return unexpected(last_os_error());
     }
     // Past the system's limit with the network administration right; the

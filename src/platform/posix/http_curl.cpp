@@ -39,7 +39,9 @@ void initialize_curl_once() {
     if (!initialized) std::abort();
 }
 
-std::string default_user_agent() { return std::string("libcurl/") + curl_version_info(CURLVERSION_NOW)->version; }
+std::string default_user_agent() {
+    return std::string("libcurl/") + curl_version_info(CURLVERSION_NOW)->version;
+}
 
 // Names an extra CA file for the simulated network, where the program itself
 // talks to a test orchestrator. Read by the linux build only.
@@ -80,7 +82,8 @@ Expected<RootStore, StreamError> trusted_roots(const HttpGetRequest& request) {
     for (const Certificate& root : parsed_public_roots()) X509_STORE_add_cert(store.get(), root.get());
     std::vector<std::string> extra_files;
     if (!request.ca_bundle_path.empty()) extra_files.push_back(request.ca_bundle_path);
-    if (const char* named = std::getenv(test_ca_bundle_variable); named && *named) extra_files.emplace_back(named);
+    if (const char* named = std::getenv(test_ca_bundle_variable); named && *named)
+        extra_files.emplace_back(named);
     for (const std::string& file : extra_files) {
         if (X509_STORE_load_file(store.get(), file.c_str()) != 1) {
             ERR_clear_error();
@@ -160,7 +163,8 @@ private:
         curl_easy_setopt(easy_, CURLOPT_URL, request.url.c_str());
         curl_easy_setopt(easy_, CURLOPT_ERRORBUFFER, error_text_);
         curl_easy_setopt(easy_, CURLOPT_NOSIGNAL, 1L);
-        curl_easy_setopt(easy_, CURLOPT_TIMEOUT_MS, static_cast<long>(std::max<long long>(1, request.deadline.count())));
+        curl_easy_setopt(easy_, CURLOPT_TIMEOUT_MS,
+                         static_cast<long>(std::max<long long>(1, request.deadline.count())));
         curl_easy_setopt(easy_, CURLOPT_PROTOCOLS_STR, "http,https");
         curl_easy_setopt(easy_, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
         curl_easy_setopt(easy_, CURLOPT_FOLLOWLOCATION, 1L);
@@ -207,8 +211,10 @@ private:
             finish_timed_out();
             return;
         }
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline_ + deadline_grace - now);
-        curl_multi_poll(multi_, nullptr, 0, static_cast<int>(std::clamp<long long>(left.count(), 1, 1000)), nullptr);
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline_ + deadline_grace -
+                                                                                now);
+        curl_multi_poll(multi_, nullptr, 0, static_cast<int>(std::clamp<long long>(left.count(), 1, 1000)),
+                        nullptr);
     }
 
     void collect_result() {
@@ -218,7 +224,8 @@ private:
             finished_ = true;
             result_ = message->data.result;
             if (result_ != CURLE_OK) {
-                failure_.kind = result_ == CURLE_OPERATION_TIMEDOUT ? StreamErrorKind::timed_out : StreamErrorKind::other;
+                failure_.kind = result_ == CURLE_OPERATION_TIMEDOUT ? StreamErrorKind::timed_out
+                                                                    : StreamErrorKind::other;
                 failure_.message = error_text_[0] ? error_text_ : curl_easy_strerror(result_);
             }
         }

@@ -59,6 +59,8 @@ std::optional<std::filesystem::path> own_executable_path() {
 
 std::string path_text(const std::filesystem::path& path) { return text::decode_utf8_lossy(path.native()); }
 
-std::filesystem::path path_from_text(std::string_view utf8) { return std::filesystem::path(std::string(utf8)); }
+std::filesystem::path path_from_text(std::string_view utf8) {
+    return std::filesystem::path(std::string(utf8));
+}
 
 }  // namespace tarvo::platform

@@ -100,7 +100,8 @@ std::vector<ValueLine> read_values(const std::filesystem::path& folder) {
         if (first == std::string::npos) continue;
         const std::size_t second = line.find('\t', first + 1);
         if (second == std::string::npos) continue;
-        values.push_back({line.substr(0, first), unescape_field(std::string_view(line).substr(first + 1, second - first - 1)),
+        values.push_back({line.substr(0, first),
+                          unescape_field(std::string_view(line).substr(first + 1, second - first - 1)),
                           unescape_field(std::string_view(line).substr(second + 1))});
     }
     return values;
@@ -108,7 +109,8 @@ std::vector<ValueLine> read_values(const std::filesystem::path& folder) {
 
 std::filesystem::path registry_root() { return host_path("C:\\") / "Registry" / "HKLM"; }
 
-std::optional<std::filesystem::path> find_key_folder(std::filesystem::path folder, std::string_view key_path) {
+std::optional<std::filesystem::path> find_key_folder(std::filesystem::path folder,
+                                                     std::string_view key_path) {
     for (const auto& part : split_key_path(key_path)) {
         auto child = find_child(folder, part);
         if (!child) return std::nullopt;
@@ -171,11 +173,13 @@ Status<OsError> write_registry_value(std::string_view key_path, std::string_view
     const auto folder = registry_key_folder(key_path);
     if (auto made = platform::create_directories(folder); !made) return made;
     auto values = read_values(folder);
-    std::erase_if(values, [&](const ValueLine& v) { return text::equal_ignoring_ascii_case(v.name, value_name); });
+    std::erase_if(values,
+                  [&](const ValueLine& v) { return text::equal_ignoring_ascii_case(v.name, value_name); });
     values.push_back({std::string(type), std::string(value_name), std::string(data)});
 
     std::ostringstream text;
-    for (const auto& v : values) text << v.type << '\t' << escape_field(v.name) << '\t' << escape_field(v.data) << '\n';
+    for (const auto& v : values)
+        text << v.type << '\t' << escape_field(v.name) << '\t' << escape_field(v.data) << '\n';
     const auto temporary = folder / "values.tmp";
     {
         std::ofstream out(temporary, std::ios::binary | std::ios::trunc);

@@ -11,7 +11,8 @@
 
 namespace tarvo::platform {
 
-Expected<std::vector<ResolvedAddress>, std::string> resolve_host(const std::string& host, std::uint16_t port) {
+Expected<std::vector<ResolvedAddress>, std::string> resolve_host(const std::string& host,
+                                                                 std::uint16_t port) {
     addrinfo hints{};
     hints.ai_family = AF_UNSPEC;
     hints.ai_socktype = SOCK_DGRAM;  // one entry per address

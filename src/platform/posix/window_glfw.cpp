@@ -20,8 +20,7 @@ using Clock = std::chrono::steady_clock;
 class GlfwWindow final : public WindowContext {
 public:
     explicit GlfwWindow(GLFWwindow* window)
-        : window_(window),
-          repaint_(std::make_shared<ClosableRepaint>([this] {
+        : window_(window), repaint_(std::make_shared<ClosableRepaint>([this] {
               // Coalesced: one empty event wakes the loop however many threads ask.
               if (!wake_pending_.exchange(true)) glfwPostEmptyEvent();
           })) {}
@@ -91,7 +90,8 @@ void centre_on_primary_monitor(GLFWwindow* window) {
     if (!mode) return;
     int width = 0, height = 0;
     glfwGetWindowSize(window, &width, &height);
-    glfwSetWindowPos(window, std::max(0, (mode->width - width) / 2), std::max(0, (mode->height - height) / 2));
+    glfwSetWindowPos(window, std::max(0, (mode->width - width) / 2),
+                     std::max(0, (mode->height - height) / 2));
 }
 
 void set_icon(GLFWwindow* window, const std::optional<WindowIcon>& icon) {
@@ -127,8 +127,8 @@ bool run_window(const WindowOptions& options, const WindowAppCreator& create_app
     glfwWindowHint(GLFW_CONTEXT_VERSION_MINOR, 0);
     glfwWindowHint(GLFW_SCALE_TO_MONITOR, GLFW_TRUE);
     GLFWwindow* window = glfwCreateWindow(static_cast<int>(options.inner_width),
-                                          static_cast<int>(options.inner_height), options.title.c_str(), nullptr,
-                                          nullptr);
+                                          static_cast<int>(options.inner_height), options.title.c_str(),
+                                          nullptr, nullptr);
     if (!window) {
         glfwTerminate();
         return false;

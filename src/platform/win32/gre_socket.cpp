@@ -48,10 +48,12 @@ public:
         return Unit{};
     }
 
-    Status<SocketFailure> send_to(std::span<const std::uint8_t> gre_payload, const Ipv4Address& destination) override {
+    Status<SocketFailure> send_to(std::span<const std::uint8_t> gre_payload,
+                                  const Ipv4Address& destination) override {
         const sockaddr_in address = socket_address(destination);
-        if (sendto(socket_, reinterpret_cast<const char*>(gre_payload.data()), static_cast<int>(gre_payload.size()), 0,
-                   reinterpret_cast<const sockaddr*>(&address), sizeof address) == SOCKET_ERROR) {
+        if (sendto(socket_, reinterpret_cast<const char*>(gre_payload.data()),
+                   static_cast<int>(gre_payload.size()), 0, reinterpret_cast<const sockaddr*>(&address),
+                   sizeof address) == SOCKET_ERROR) {
             return unexpected(SocketFailure{WSAGetLastError(), false});
         }
         return Unit{};
@@ -60,8 +62,9 @@ public:
     Expected<ReceivedPacket, SocketFailure> receive_from(std::span<std::uint8_t> buffer) override {
         sockaddr_in source{};
         int source_length = sizeof source;
-        const int received = recvfrom(socket_, reinterpret_cast<char*>(buffer.data()), static_cast<int>(buffer.size()),
-                                      0, reinterpret_cast<sockaddr*>(&source), &source_length);
+        const int received = recvfrom(socket_, reinterpret_cast<char*>(buffer.data()),
+                                      static_cast<int>(buffer.size()), 0,
+                                      reinterpret_cast<sockaddr*>(&source), &source_length);
         if (received == SOCKET_ERROR) {
             const int code = WSAGetLastError();
             return unexpected(SocketFailure{code, code == WSAETIMEDOUT});

@@ -68,14 +68,9 @@ void CALLBACK on_status(HINTERNET, DWORD_PTR context, DWORD status, LPVOID info,
             completion->error = static_cast<WINHTTP_ASYNC_RESULT*>(info)->dwError;
             SetEvent(completion->step_done);
             break;
-        case WINHTTP_CALLBACK_STATUS_REDIRECT:
-            ++completion->redirects;
-            break;
-        case WINHTTP_CALLBACK_STATUS_HANDLE_CLOSING:
-            SetEvent(completion->closed);
-            break;
-        default:
-            break;
+        case WINHTTP_CALLBACK_STATUS_REDIRECT: ++completion->redirects; break;
+        case WINHTTP_CALLBACK_STATUS_HANDLE_CLOSING: SetEvent(completion->closed); break;
+        default: break;
     }
 }
 
@@ -118,8 +113,8 @@ public:
         if (!connection_) return unexpected(failure(GetLastError()));
 
         const wchar_t* accept_types[] = {L"*/*", nullptr};
-        request_ = WinHttpOpenRequest(connection_, L"GET", target.c_str(), nullptr, WINHTTP_NO_REFERER, accept_types,
-                                      secure ? WINHTTP_FLAG_SECURE : 0);
+        request_ = WinHttpOpenRequest(connection_, L"GET", target.c_str(), nullptr, WINHTTP_NO_REFERER,
+                                      accept_types, secure ? WINHTTP_FLAG_SECURE : 0);
         if (!request_) return unexpected(failure(GetLastError()));
         DWORD disabled = WINHTTP_DISABLE_COOKIES | WINHTTP_DISABLE_KEEP_ALIVE;
         WinHttpSetOption(request_, WINHTTP_OPTION_DISABLE_FEATURE, &disabled, sizeof disabled);
@@ -219,13 +214,15 @@ private:
         const int left = static_cast<int>(std::max<long long>(1, time_left().count()));
         WinHttpSetTimeouts(request_, left, left, left, left);
         DWORD response_timeout = static_cast<DWORD>(left);
-        WinHttpSetOption(request_, WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &response_timeout, sizeof response_timeout);
+        WinHttpSetOption(request_, WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &response_timeout,
+                         sizeof response_timeout);
     }
 
     // Waits for the pending step; when the deadline passes first, cancels
     // the request by closing its handle.
     Status<StreamError> await_step() {
-        const DWORD waited = WaitForSingleObject(completion_.step_done, static_cast<DWORD>(time_left().count()));
+        const DWORD waited = WaitForSingleObject(completion_.step_done,
+                                                 static_cast<DWORD>(time_left().count()));
         if (waited != WAIT_OBJECT_0) {
             close_request();
             return unexpected(failure(ERROR_WINHTTP_TIMEOUT));

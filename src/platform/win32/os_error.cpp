@@ -24,7 +24,8 @@ OsError os_error(int code) {
     DWORD flags = FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS;
     if (module) flags |= FORMAT_MESSAGE_FROM_HMODULE;
     wchar_t* buffer = nullptr;
-    const DWORD length = FormatMessageW(flags, module, error, 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
+    const DWORD length = FormatMessageW(flags, module, error, 0, reinterpret_cast<wchar_t*>(&buffer), 0,
+                                        nullptr);
     if (length == 0 || buffer == nullptr) return {code, "Unknown system error"};
     std::wstring_view text(buffer, length);
     // The system's messages end with a line break; the client embeds them in one line.

@@ -6,9 +6,7 @@
 
 namespace tarvo::platform {
 
-std::filesystem::path host_path(std::string_view windows_path) {
-    return path_from_text(windows_path);
-}
+std::filesystem::path host_path(std::string_view windows_path) { return path_from_text(windows_path); }
 
 std::optional<std::string> environment_variable(const char* name) {
     const std::wstring wide_name = win32::to_wide(name);
@@ -35,8 +33,7 @@ std::optional<std::string> environment_variable(const char* name) {
 std::optional<std::filesystem::path> own_executable_path() {
     std::wstring buffer(MAX_PATH, L'\0');
     while (true) {
-        const DWORD length =
-            GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
+        const DWORD length = GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
         if (length == 0) return std::nullopt;
         if (length < buffer.size()) {
             buffer.resize(length);

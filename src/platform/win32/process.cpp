@@ -88,8 +88,8 @@ Expected<OutputPipe, OsError> make_output_pipe() {
 
 Expected<OwnedHandle, OsError> open_null_input() {
     SECURITY_ATTRIBUTES attributes = inheritable();
-    HANDLE null_device = CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                     &attributes, OPEN_EXISTING, 0, nullptr);
+    HANDLE null_device = CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &attributes,
+                                     OPEN_EXISTING, 0, nullptr);
     if (null_device == INVALID_HANDLE_VALUE) return unexpected(last_os_error());
     return OwnedHandle(null_device);
 }
@@ -132,8 +132,7 @@ public:
         SIZE_T size = 0;
         InitializeProcThreadAttributeList(nullptr, 1, 0, &size);
         storage_.resize(size);
-        if (!InitializeProcThreadAttributeList(list(), 1, 0, &size))
-            return unexpected(last_os_error());
+        if (!InitializeProcThreadAttributeList(list(), 1, 0, &size)) return unexpected(last_os_error());
         initialised_ = true;
         if (!UpdateProcThreadAttribute(list(), 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, handles_,
                                        sizeof handles_, nullptr, nullptr))
@@ -161,9 +160,9 @@ std::wstring command_line_for(std::string_view program, const std::vector<std::s
 
 }  // namespace
 
-Expected<ProcessOutput, OsError> run_process_hidden(
-    std::string_view program, const std::vector<std::string>& args,
-    const std::optional<std::filesystem::path>& working_dir) {
+Expected<ProcessOutput, OsError> run_process_hidden(std::string_view program,
+                                                    const std::vector<std::string>& args,
+                                                    const std::optional<std::filesystem::path>& working_dir) {
     const auto application = find_program(program);
     if (!application) return unexpected(os_error(ERROR_FILE_NOT_FOUND));
     auto input = open_null_input();
@@ -191,8 +190,7 @@ Expected<ProcessOutput, OsError> run_process_hidden(
     PROCESS_INFORMATION child{};
     if (!CreateProcessW(application->c_str(), command_line.data(), nullptr, nullptr, TRUE,
                         CREATE_NO_WINDOW | EXTENDED_STARTUPINFO_PRESENT, nullptr,
-                        working_dir ? working_dir->c_str() : nullptr, &startup.StartupInfo,
-                        &child))
+                        working_dir ? working_dir->c_str() : nullptr, &startup.StartupInfo, &child))
         return unexpected(last_os_error());
     OwnedHandle process(child.hProcess);
     CloseHandle(child.hThread);

@@ -35,7 +35,8 @@ std::optional<RegistryKey> open_key(HKEY parent, std::string_view path) {
 RegistryKey::Subkey RegistryKey::subkey_at(std::uint32_t index) const {
     wchar_t name[2048];
     DWORD length = static_cast<DWORD>(std::size(name));
-    const LSTATUS status = RegEnumKeyExW(impl_->key, index, name, &length, nullptr, nullptr, nullptr, nullptr);
+    const LSTATUS status = RegEnumKeyExW(impl_->key, index, name, &length, nullptr, nullptr, nullptr,
+                                         nullptr);
     if (status == ERROR_NO_MORE_ITEMS) return {};
     const std::wstring_view text(name, length);
     if (status != ERROR_SUCCESS || !win32::is_valid_wide(text)) return {Subkey::State::unreadable, {}};

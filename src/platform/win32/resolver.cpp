@@ -23,7 +23,8 @@ int start_winsock() {
 
 }  // namespace
 
-Expected<std::vector<ResolvedAddress>, std::string> resolve_host(const std::string& host, std::uint16_t port) {
+Expected<std::vector<ResolvedAddress>, std::string> resolve_host(const std::string& host,
+                                                                 std::uint16_t port) {
     if (const int rc = start_winsock(); rc != 0) return unexpected(describe(os_error(rc)));
     ADDRINFOW hints{};
     hints.ai_family = AF_UNSPEC;

@@ -55,7 +55,8 @@ bool passes_ssl_policy(PCCERT_CHAIN_CONTEXT chain, const std::wstring& host) {
     policy.pvExtraPolicyPara = &ssl;
     CERT_CHAIN_POLICY_STATUS status{};
     status.cbSize = sizeof status;
-    return CertVerifyCertificateChainPolicy(CERT_CHAIN_POLICY_SSL, chain, &policy, &status) && status.dwError == 0;
+    return CertVerifyCertificateChainPolicy(CERT_CHAIN_POLICY_SSL, chain, &policy, &status) &&
+           status.dwError == 0;
 }
 
 }  // namespace
@@ -64,8 +65,9 @@ CertStore make_root_store(std::span<const std::span<const unsigned char>> roots)
     CertStore store(CertOpenStore(CERT_STORE_PROV_MEMORY, 0, 0, CERT_STORE_CREATE_NEW_FLAG, nullptr));
     if (!store) return nullptr;
     for (const auto& root : roots) {
-        CertAddEncodedCertificateToStore(store.get(), X509_ASN_ENCODING, root.data(), static_cast<DWORD>(root.size()),
-                                         CERT_STORE_ADD_USE_EXISTING, nullptr);
+        CertAddEncodedCertificateToStore(store.get(), X509_ASN_ENCODING, root.data(),
+                                         static_cast<DWORD>(root.size()), CERT_STORE_ADD_USE_EXISTING,
+                                         nullptr);
     }
     return store;
 }
@@ -79,7 +81,8 @@ bool chains_to_roots(PCCERT_CONTEXT server, HCERTSTORE roots, const std::wstring
     const Chain chain = server_chain(static_cast<HCERTCHAINENGINE>(engine.get()), server);
     // The SSL policy alone passes a chain that stops short of any root (Wine
     // does), so the chain's own trust status must be clean as well.
-    return chain && chain->TrustStatus.dwErrorStatus == CERT_TRUST_NO_ERROR && passes_ssl_policy(chain.get(), host);
+    return chain && chain->TrustStatus.dwErrorStatus == CERT_TRUST_NO_ERROR &&
+           passes_ssl_policy(chain.get(), host);
 }
 
 }  // namespace tarvo::platform::win32

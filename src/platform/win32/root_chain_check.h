@@ -4,7 +4,8 @@
 #pragma once
 
 #include <windows.h>
-#include <wincrypt.h>
+
+#include <wincrypt.h>  // needs the types of windows.h first
 
 #include <memory>
 #include <span>

@@ -21,7 +21,8 @@
 #include "platform/win32/wide_text.h"
 #include "platform/window.h"
 
-extern IMGUI_IMPL_API LRESULT ImGui_ImplWin32_WndProcHandler(HWND hwnd, UINT msg, WPARAM wparam, LPARAM lparam);
+extern IMGUI_IMPL_API LRESULT ImGui_ImplWin32_WndProcHandler(HWND hwnd, UINT msg, WPARAM wparam,
+                                                             LPARAM lparam);
 
 namespace tarvo::platform {
 
@@ -148,7 +149,8 @@ HICON icon_from_rgba(const WindowIcon& icon) {
     header.bV5AlphaMask = 0xFF000000;
     void* bits = nullptr;
     HDC screen = GetDC(nullptr);
-    HBITMAP colour = CreateDIBSection(screen, reinterpret_cast<BITMAPINFO*>(&header), DIB_RGB_COLORS, &bits, nullptr, 0);
+    HBITMAP colour = CreateDIBSection(screen, reinterpret_cast<BITMAPINFO*>(&header), DIB_RGB_COLORS, &bits,
+                                      nullptr, 0);
     ReleaseDC(nullptr, screen);
     if (!colour) return nullptr;
     auto* out = static_cast<unsigned char*>(bits);
@@ -195,8 +197,8 @@ bool Win32Window::open() {
     const int y = work.top + std::max(0L, (work.bottom - work.top - size.cy) / 2);
 
     const std::wstring title = win32::to_wide(options_.title);
-    hwnd_ = CreateWindowExW(0, kWindowClass, title.c_str(), kWindowStyle, x, y, size.cx, size.cy, nullptr, nullptr,
-                            instance, this);
+    hwnd_ = CreateWindowExW(0, kWindowClass, title.c_str(), kWindowStyle, x, y, size.cx, size.cy, nullptr,
+                            nullptr, instance, this);
     if (!hwnd_) return false;
     dpi_ = GetDpiForWindow(hwnd_);
     if (options_.icon && !options_.icon->rgba.empty()) {
@@ -287,7 +289,8 @@ void Win32Window::render_frame() {
 void Win32Window::wait_for_next_frame() {
     DWORD timeout = INFINITE;
     if (next_frame_) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(*next_frame_ - Clock::now()).count();
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(*next_frame_ - Clock::now()).count();
         timeout = static_cast<DWORD>(std::max<long long>(0, left));
     }
     MsgWaitForMultipleObjectsEx(0, nullptr, timeout, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
@@ -316,8 +319,9 @@ LRESULT Win32Window::handle(UINT msg, WPARAM wparam, LPARAM lparam) {
     switch (msg) {
         case WM_GETMINMAXINFO: {
             auto* limits = reinterpret_cast<MINMAXINFO*>(lparam);
-            const SIZE least = outer_size(static_cast<int>(std::lround(options_.min_inner_width * dpi_scale())),
-                                          static_cast<int>(std::lround(options_.min_inner_height * dpi_scale())), dpi_);
+            const SIZE least = outer_size(
+                static_cast<int>(std::lround(options_.min_inner_width * dpi_scale())),
+                static_cast<int>(std::lround(options_.min_inner_height * dpi_scale())), dpi_);
             limits->ptMinTrackSize.x = least.cx;
             limits->ptMinTrackSize.y = least.cy;
             return 0;

@@ -33,7 +33,8 @@ std::string mirrored_by_child(const std::optional<std::string>& value) {
     ::close(out[1]);
     std::string text;
     char chunk[256];
-    for (ssize_t n; (n = ::read(out[0], chunk, sizeof chunk)) > 0;) text.append(chunk, static_cast<std::size_t>(n));
+    for (ssize_t n; (n = ::read(out[0], chunk, sizeof chunk)) > 0;)
+        text.append(chunk, static_cast<std::size_t>(n));
     ::close(out[0]);
     ::waitpid(pid, nullptr, 0);
     return text;
@@ -52,8 +53,9 @@ TEST(LogMirror, CopiesEachEntryToStandardErrorOnlyWhenAskedFor) {
     EXPECT_EQ(without_times(mirrored_by_child("1")),
               "hh:mm:ss [neutral] Sprawdzanie łączności ze stacją Orkiestratora SD-WAN...\n"
               "hh:mm:ss [error] Błąd: żółć\n");
-    for (const std::optional<std::string>& off : {std::optional<std::string>(), std::optional<std::string>("0"),
-                                                 std::optional<std::string>(""), std::optional<std::string>("yes")})
+    for (const std::optional<std::string>& off :
+         {std::optional<std::string>(), std::optional<std::string>("0"), std::optional<std::string>(""),
+          std::optional<std::string>("yes")})
         EXPECT_EQ(mirrored_by_child(off), "") << off.value_or("(unset)");
 }
 

@@ -25,7 +25,8 @@ class GreSocketNetns : public ::testing::Test {
 protected:
     void SetUp() override {
         if (::geteuid() != 0) GTEST_SKIP() << "needs root to create network namespaces and raw sockets";
-        namespaces_ = std::make_unique<tarvo::testing::VethNamespacePair>("tarvo-gre-", "192.0.2.1", "192.0.2.2");
+        namespaces_ = std::make_unique<tarvo::testing::VethNamespacePair>("tarvo-gre-", "192.0.2.1",
+                                                                          "192.0.2.2");
         if (!namespaces_->ready()) GTEST_SKIP() << "could not build the namespaces and their veth link";
         socket_a_ = tarvo::testing::open_gre_socket_in(namespaces_->a(), kAddressA);
         socket_b_ = tarvo::testing::open_gre_socket_in(namespaces_->b(), kAddressB);

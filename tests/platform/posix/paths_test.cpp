@@ -17,9 +17,8 @@ TEST(HostPath, MapsWindowsPathsBelowTheHostRoot) {
         const char* below_root;
     };
     for (const auto& c : {Case{"C:\\ProgramData\\TARVO\\driver", "C/ProgramData/TARVO/driver"},
-                          Case{"c:\\ProgramData\\TARVO", "C/ProgramData/TARVO"},
-                          Case{"C:\\", "C"}, Case{"C:", "C"},
-                          Case{"D:/Mixed\\Slashes//x\\", "D/Mixed/Slashes/x"},
+                          Case{"c:\\ProgramData\\TARVO", "C/ProgramData/TARVO"}, Case{"C:\\", "C"},
+                          Case{"C:", "C"}, Case{"D:/Mixed\\Slashes//x\\", "D/Mixed/Slashes/x"},
                           Case{"C:\\Windows\\Fonts\\segoeui.ttf", "C/Windows/Fonts/segoeui.ttf"}}) {
         EXPECT_EQ(host_path(c.windows), root.path() / c.below_root) << c.windows;
     }
@@ -50,7 +49,10 @@ TEST(OwnExecutablePath, IsThisTestProgram) {
 
 TEST(PathText, ReplacesBytesThatAreNotUtf8) {
     EXPECT_EQ(path_text(path_from_text("/a/Jan's ż")), "/a/Jan's ż");
-    EXPECT_EQ(path_text(std::filesystem::path("/a/\xFF" "b")), "/a/\xEF\xBF\xBD" "b");
+    EXPECT_EQ(path_text(std::filesystem::path("/a/\xFF"
+                                              "b")),
+              "/a/\xEF\xBF\xBD"
+              "b");
 }
 
 }  // namespace

@@ -14,7 +14,8 @@ namespace {
 using testing::ScopedHostRoot;
 using testing::write_bytes;
 
-ProcessOutput run_sh(const std::string& script, const std::optional<std::filesystem::path>& dir = std::nullopt) {
+ProcessOutput run_sh(const std::string& script,
+                     const std::optional<std::filesystem::path>& dir = std::nullopt) {
     auto result = run_process_hidden("sh", {"-c", script}, dir);
     if (!result) ADD_FAILURE() << describe(result.error());
     return result ? *result : ProcessOutput{};
@@ -28,8 +29,7 @@ TEST(RunProcessHidden, CapturesBothStreamsAndTheExitCode) {
     };
     for (const auto& c : {
              Case{"printf out; printf err >&2; exit 3", 3, "out", "err"},
-             Case{"printf 'a\\n' >&2; printf b; printf c >&2", 0, "b", "a\nc"},
-             Case{"exit 255", 255, "", ""},
+             Case{"printf 'a\\n' >&2; printf b; printf c >&2", 0, "b", "a\nc"}, Case{"exit 255", 255, "", ""},
              Case{"printf '\\377\\000x'", 0, std::string("\xFF\0x", 3), ""},
              Case{"kill -TERM $$", 128 + 15, "", ""},
              Case{"read line; echo \"[$line]\"", 0, "[]\n", ""},  // standard input is empty
@@ -50,7 +50,8 @@ TEST(RunProcessHidden, DrainsLargeOutputOnBothStreamsWithoutStalling) {
 }
 
 TEST(RunProcessHidden, PassesEachArgumentUnchanged) {
-    const std::vector<std::string> args{"-c", "printf '%s|' \"$@\"", "sh", "a b", "it's \"q\"", "", "back\\slash\\"};
+    const std::vector<std::string> args{"-c", "printf '%s|' \"$@\"", "sh", "a b", "it's \"q\"",
+                                        "",   "back\\slash\\"};
     const auto result = run_process_hidden("sh", args);
     ASSERT_TRUE(result.has_value());
     EXPECT_EQ(result->stdout_bytes, "a b|it's \"q\"||back\\slash\\|");

@@ -10,13 +10,14 @@ namespace {
 
 using testing::ScopedHostRoot;
 
-constexpr const char* kClassKey = "SYSTEM\\CurrentControlSet\\Control\\Class\\{4d36e972-e325-11ce-bfc1-08002be10318}";
+constexpr const char* kClassKey =
+    "SYSTEM\\CurrentControlSet\\Control\\Class\\{4d36e972-e325-11ce-bfc1-08002be10318}";
 
 TEST(Registry, StoresKeysAsFoldersBelowTheHostRoot) {
     ScopedHostRoot root;
     ASSERT_TRUE(write_registry_value("SOFTWARE\\Tarvo", "Name", "x").has_value());
-    EXPECT_TRUE(std::filesystem::is_regular_file(root.path() / "C" / "Registry" / "HKLM" / "SOFTWARE" / "Tarvo" /
-                                                 "values"));
+    EXPECT_TRUE(std::filesystem::is_regular_file(root.path() / "C" / "Registry" / "HKLM" / "SOFTWARE" /
+                                                 "Tarvo" / "values"));
 }
 
 TEST(Registry, EnumeratesSubkeysInSortedOrderAndReadsStrings) {

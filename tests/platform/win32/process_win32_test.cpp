@@ -45,7 +45,6 @@ TEST(RunProcessHiddenWin32, FindsABareToolNameInTheSystemFolder) {
     EXPECT_EQ(result->stdout_bytes, "tarvo\r\n");
 }
 
-
 // Makes `folder` the current folder and `path` the PATH for one test, and puts
 // both back afterwards.
 class ScopedSearchPlaces {

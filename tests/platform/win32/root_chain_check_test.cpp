@@ -15,8 +15,8 @@ namespace {
 
 std::vector<unsigned char> der_of(std::string_view pem) {
     DWORD size = 0;
-    EXPECT_TRUE(CryptStringToBinaryA(pem.data(), static_cast<DWORD>(pem.size()), CRYPT_STRING_BASE64HEADER, nullptr,
-                                     &size, nullptr, nullptr));
+    EXPECT_TRUE(CryptStringToBinaryA(pem.data(), static_cast<DWORD>(pem.size()), CRYPT_STRING_BASE64HEADER,
+                                     nullptr, &size, nullptr, nullptr));
     std::vector<unsigned char> der(size);
     EXPECT_TRUE(CryptStringToBinaryA(pem.data(), static_cast<DWORD>(pem.size()), CRYPT_STRING_BASE64HEADER,
                                      der.data(), &size, nullptr, nullptr));
@@ -35,14 +35,15 @@ PresentedLeaf present_leaf(bool with_intermediate) {
     PresentedLeaf presented{make_root_store({}), nullptr};
     if (with_intermediate) {
         const auto intermediate = der_of(test_chain::intermediate_pem);
-        EXPECT_TRUE(CertAddEncodedCertificateToStore(presented.sent.get(), X509_ASN_ENCODING, intermediate.data(),
-                                                     static_cast<DWORD>(intermediate.size()),
-                                                     CERT_STORE_ADD_NEW, nullptr));
+        EXPECT_TRUE(CertAddEncodedCertificateToStore(
+            presented.sent.get(), X509_ASN_ENCODING, intermediate.data(),
+            static_cast<DWORD>(intermediate.size()), CERT_STORE_ADD_NEW, nullptr));
     }
     const auto leaf = der_of(test_chain::leaf_pem);
     PCCERT_CONTEXT context = nullptr;
     EXPECT_TRUE(CertAddEncodedCertificateToStore(presented.sent.get(), X509_ASN_ENCODING, leaf.data(),
-                                                 static_cast<DWORD>(leaf.size()), CERT_STORE_ADD_NEW, &context));
+                                                 static_cast<DWORD>(leaf.size()), CERT_STORE_ADD_NEW,
+                                                 &context));
     presented.leaf.reset(context);
     return presented;
 }
@@ -77,12 +78,12 @@ TEST_P(RootChainCheck, TrustsOnlyAFullChainToTheGivenRootsForTheHost) {
 
 INSTANTIATE_TEST_SUITE_P(
     Chains, RootChainCheck,
-    ::testing::Values(
-        ChainCase{"ToTheTestCa", Roots::test_ca, true, L"orchestrator.tarvo.test", true},
-        ChainCase{"ForAnotherHost", Roots::test_ca, true, L"other.tarvo.test", false},
-        // The SSL policy alone accepts this partial chain under Wine.
-        ChainCase{"ToAnUnknownCa", Roots::public_set, true, L"orchestrator.tarvo.test", false},
-        ChainCase{"WithoutTheIntermediate", Roots::test_ca, false, L"orchestrator.tarvo.test", false}),
+    ::testing::Values(ChainCase{"ToTheTestCa", Roots::test_ca, true, L"orchestrator.tarvo.test", true},
+                      ChainCase{"ForAnotherHost", Roots::test_ca, true, L"other.tarvo.test", false},
+                      // The SSL policy alone accepts this partial chain under Wine.
+                      ChainCase{"ToAnUnknownCa", Roots::public_set, true, L"orchestrator.tarvo.test", false},
+                      ChainCase{"WithoutTheIntermediate", Roots::test_ca, false, L"orchestrator.tarvo.test",
+                                false}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(PublicRootStore, HoldsEveryCompiledInRoot) {
@@ -91,8 +92,8 @@ TEST(PublicRootStore, HoldsEveryCompiledInRoot) {
     std::size_t count = 0;
     for (PCCERT_CONTEXT c = nullptr; (c = CertEnumCertificatesInStore(store.get(), c)) != nullptr;) ++count;
     EXPECT_EQ(count, public_root_certificates().size());
-    PCCERT_CONTEXT isrg = CertFindCertificateInStore(store.get(), X509_ASN_ENCODING, 0, CERT_FIND_SUBJECT_STR_W,
-                                                     L"ISRG Root X1", nullptr);
+    PCCERT_CONTEXT isrg = CertFindCertificateInStore(store.get(), X509_ASN_ENCODING, 0,
+                                                     CERT_FIND_SUBJECT_STR_W, L"ISRG Root X1", nullptr);
     EXPECT_NE(isrg, nullptr);
     if (isrg) CertFreeCertificateContext(isrg);
 }

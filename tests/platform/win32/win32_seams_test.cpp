@@ -18,7 +18,9 @@ TEST(EnvironmentVariableWin32, InvalidUnicodeCountsAsNotSet) {
     EXPECT_EQ(environment_variable("TARVO_TEST_VARIABLE"), std::nullopt);
 
     ASSERT_TRUE(SetEnvironmentVariableW(L"TARVO_TEST_VARIABLE", L"C:\\Users\\Zo\u017Ca\\AppData"));
-    EXPECT_EQ(environment_variable("TARVO_TEST_VARIABLE"), "C:\\Users\\Zo\xC5\xBC" "a\\AppData");
+    EXPECT_EQ(environment_variable("TARVO_TEST_VARIABLE"),
+              "C:\\Users\\Zo\xC5\xBC"
+              "a\\AppData");
 
     const std::wstring long_value(5000, L'x');
     ASSERT_TRUE(SetEnvironmentVariableW(L"TARVO_TEST_VARIABLE", long_value.c_str()));
@@ -84,9 +86,11 @@ protected:
         const DWORD number = 7;
         RegSetValueExW(key, L"Number", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&number), sizeof number);
         const wchar_t expand[] = L"%SystemRoot%";
-        RegSetValueExW(key, L"Expand", 0, REG_EXPAND_SZ, reinterpret_cast<const BYTE*>(expand), sizeof expand);
+        RegSetValueExW(key, L"Expand", 0, REG_EXPAND_SZ, reinterpret_cast<const BYTE*>(expand),
+                       sizeof expand);
         // Stored without its terminating zero, as some installers write it.
-        RegSetValueExW(key, L"Unterminated", 0, REG_SZ, reinterpret_cast<const BYTE*>(L"abc"), 3 * sizeof(wchar_t));
+        RegSetValueExW(key, L"Unterminated", 0, REG_SZ, reinterpret_cast<const BYTE*>(L"abc"),
+                       3 * sizeof(wchar_t));
         const std::wstring long_text(1000, L'L');
         RegSetValueExW(key, L"Long", 0, REG_SZ, reinterpret_cast<const BYTE*>(long_text.c_str()),
                        static_cast<DWORD>((long_text.size() + 1) * sizeof(wchar_t)));
@@ -97,8 +101,8 @@ protected:
     HKEY create(const std::wstring& sub) const {
         HKEY key = nullptr;
         const std::wstring path = wide_root_ + L"\\" + sub;
-        EXPECT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
-                                  nullptr, &key, nullptr),
+        EXPECT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                                  &key, nullptr),
                   ERROR_SUCCESS);
         return key;
     }

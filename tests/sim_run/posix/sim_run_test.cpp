@@ -11,10 +11,10 @@
 
 #include <chrono>
 #include <cstdio>
-#include <optional>
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -41,14 +41,17 @@ std::string file_text(const std::filesystem::path& path) {
 }
 
 bool eventually(const std::function<bool()>& condition, std::chrono::seconds limit) {
-    for (const auto until = std::chrono::steady_clock::now() + limit; std::chrono::steady_clock::now() < until;) {
+    for (const auto until = std::chrono::steady_clock::now() + limit;
+         std::chrono::steady_clock::now() < until;) {
         if (condition()) return true;
         std::this_thread::sleep_for(100ms);
     }
     return condition();
 }
 
-bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+bool contains(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
 
 // One launcher run in the background; its output goes to a file in `out`.
 class SimRun {
@@ -65,11 +68,11 @@ public:
     // `client`: empty for the real program with its window under Xvfb, else a
     // program run in its place without a display.
     SimRun(const std::string& scenario, const std::string& client) {
-        std::vector<std::string> argv{"bash",  std::string(TARVO_SOURCE_DIR) + "/sim/launch/run-sim",
-                                      "--build", TARVO_BUILD_DIR,
-                                      "--out",   out_.path().string(),
+        std::vector<std::string> argv{"bash",       std::string(TARVO_SOURCE_DIR) + "/sim/launch/run-sim",
+                                      "--build",    TARVO_BUILD_DIR,
+                                      "--out",      out_.path().string(),
                                       "--scenario", scenario,
-                                      "--for",   "90"};
+                                      "--for",      "90"};
         if (!client.empty()) argv.insert(argv.end(), {"--client", client, "--no-display"});
         const std::string launcher_out = (out_.path() / "launcher.out").string();
         pid_ = ::fork();
@@ -101,7 +104,8 @@ public:
         if (pid_ <= 0) return status_;
         ::kill(pid_, SIGINT);
         int status = 0;
-        for (int i = 0; i < 600 && ::waitpid(pid_, &status, WNOHANG) == 0; ++i) std::this_thread::sleep_for(100ms);
+        for (int i = 0; i < 600 && ::waitpid(pid_, &status, WNOHANG) == 0; ++i)
+            std::this_thread::sleep_for(100ms);
         if (::waitpid(pid_, &status, WNOHANG) == 0 && ::kill(pid_, 0) == 0) {
             ::kill(pid_, SIGKILL);
             ::waitpid(pid_, &status, 0);
@@ -167,8 +171,8 @@ long pixels_of(const std::filesystem::path& png, const std::string& rgb) {
 // The centre of the pixels of exactly this colour, or nothing.
 std::optional<std::pair<int, int>> centre_of(const std::filesystem::path& png, const std::string& rgb) {
     // "shot.png PNG 337x47 1280x900+649+274 ..."
-    std::istringstream words(output_of("convert " + png.string() + " -fill black +opaque \"rgb(" + rgb +
-                                       ")\" -trim info:-"));
+    std::istringstream words(
+        output_of("convert " + png.string() + " -fill black +opaque \"rgb(" + rgb + ")\" -trim info:-"));
     std::string name, kind, size, page;
     int w = 0, h = 0, x = 0, y = 0;
     if (!(words >> name >> kind >> size >> page) || std::sscanf(size.c_str(), "%dx%d", &w, &h) != 2 ||
@@ -204,20 +208,24 @@ TEST_F(SimRunTest, TheDefaultScenarioConnectsByItselfStopsWhenPausedAndPowersOff
     start(true, "l3-l2");
     if (IsSkipped()) return;
     // The worker's auto-connect sync, then the power-on's report of the running tunnel.
-    EXPECT_TRUE(eventually([&] { return contains(run->requests(), "code=L2DEMOKEY001&power_on=1&force_l3=0&wg_running=0"); },
-                           15s))
+    EXPECT_TRUE(eventually(
+        [&] { return contains(run->requests(), "code=L2DEMOKEY001&power_on=1&force_l3=0&wg_running=0"); },
+        15s))
         << run->requests();
-    EXPECT_TRUE(eventually([&] { return contains(run->requests(), "power_on=1&force_l3=0&wg_running=1"); }, 15s))
+    EXPECT_TRUE(
+        eventually([&] { return contains(run->requests(), "power_on=1&force_l3=0&wg_running=1"); }, 15s))
         << run->requests() << run->client_log();
     EXPECT_TRUE(pings("10.200.0.1")) << "layer 3: the hub's tunnel address";
-    EXPECT_TRUE(contains(run->client_log(), "[success] Handshake WireGuard potwierdzony (Ping 10.200.0.1 OK)"));
+    EXPECT_TRUE(
+        contains(run->client_log(), "[success] Handshake WireGuard potwierdzony (Ping 10.200.0.1 OK)"));
     // Layer 2: the client's TAP, EoIP over the tunnel, the hub's TAP, the host behind it.
     EXPECT_TRUE(eventually([&] { return pings("203.0.113.20"); }, 15s)) << run->client_log();
     EXPECT_TRUE(contains(run->requests(), "wg_running=1&l2_running=1"));
 
     // A screenshot of the connected window: the power-off button is filled red.
     const auto shot = run->out() / "screenshots" / "shot-002.png";
-    ASSERT_TRUE(eventually([&] { return std::filesystem::exists(shot) && std::filesystem::file_size(shot) > 0; }, 20s))
+    ASSERT_TRUE(eventually(
+        [&] { return std::filesystem::exists(shot) && std::filesystem::file_size(shot) > 0; }, 20s))
         << run->launcher();
     std::this_thread::sleep_for(500ms);  // written whole
     EXPECT_GT(pixels_of(shot, "153,27,27"), 5000) << shot;
@@ -226,7 +234,8 @@ TEST_F(SimRunTest, TheDefaultScenarioConnectsByItselfStopsWhenPausedAndPowersOff
     ASSERT_TRUE(power_off_button) << shot;
 
     // After 20 s the project is paused: the worker stops the tunnel.
-    EXPECT_TRUE(eventually([&] { return contains(run->client_log(), "brak zgody na tunel (Projekt wstrzymany"); }, 30s))
+    EXPECT_TRUE(eventually(
+        [&] { return contains(run->client_log(), "brak zgody na tunel (Projekt wstrzymany"); }, 30s))
         << run->client_log();
     EXPECT_TRUE(eventually([&] { return !has_tunnel_interface(); }, 10s));
     EXPECT_FALSE(pings("10.200.0.1"));
@@ -234,8 +243,8 @@ TEST_F(SimRunTest, TheDefaultScenarioConnectsByItselfStopsWhenPausedAndPowersOff
 
     // The power stays on until "btn_power_off" is clicked in the real window.
     EXPECT_TRUE(run_quietly("DISPLAY=" + display_of(run->launcher()) + " xdotool mousemove " +
-                            std::to_string(power_off_button->first) + " " + std::to_string(power_off_button->second) +
-                            " sleep 0.2 click 1"));
+                            std::to_string(power_off_button->first) + " " +
+                            std::to_string(power_off_button->second) + " sleep 0.2 click 1"));
     EXPECT_TRUE(eventually([&] { return contains(run->client_log(), "Tunel SD-WAN został wyłączony"); }, 10s))
         << run->client_log();
     EXPECT_TRUE(eventually([&] { return contains(run->requests(), "power_on=0&"); }, 10s)) << run->requests();
@@ -250,10 +259,14 @@ TEST_F(SimRunTest, ANewLinkInTheAnswerReloadsTheTunnelWithItsRoute) {
     EXPECT_TRUE(eventually([&] { return pings("10.200.0.1"); }, 15s)) << run->client_log();
     EXPECT_FALSE(contains(output_of("ip -n " + kClientNs + " route show 10.254.60.0/24"), "tarvo-client"));
     // After 12 s the answer has a second L3 link.
-    EXPECT_TRUE(eventually([&] { return contains(run->client_log(), "wykryto zmianę topologii projektu"); }, 30s))
+    EXPECT_TRUE(
+        eventually([&] { return contains(run->client_log(), "wykryto zmianę topologii projektu"); }, 30s))
         << run->client_log();
     EXPECT_TRUE(eventually(
-        [&] { return contains(output_of("ip -n " + kClientNs + " route show 10.254.60.0/24"), "dev tarvo-client"); },
+        [&] {
+            return contains(output_of("ip -n " + kClientNs + " route show 10.254.60.0/24"),
+                            "dev tarvo-client");
+        },
         10s));
     EXPECT_TRUE(eventually([&] { return pings("10.200.0.1"); }, 10s));
     stop_and_expect_nothing_left();
@@ -273,8 +286,9 @@ TEST_F(SimRunTest, APausedProjectsTunnelComesUpByItselfOnceTheProjectRuns) {
 TEST_F(SimRunTest, AnExpiredPassIsRefusedAndNothingIsBroughtUp) {
     start(true, "pass-expired");
     if (IsSkipped()) return;
-    EXPECT_TRUE(eventually([&] { return contains(run->client_log(), "[error] Odmowa zestawienia tunelu dla 'Serwis-Stary'"); },
-                           15s))
+    EXPECT_TRUE(eventually(
+        [&] { return contains(run->client_log(), "[error] Odmowa zestawienia tunelu dla 'Serwis-Stary'"); },
+        15s))
         << run->client_log();
     EXPECT_TRUE(contains(run->requests(), "code=PASS-2H-OLDPASS1&power_on=1"));
     // A worker cycle later still nothing runs.
@@ -284,7 +298,8 @@ TEST_F(SimRunTest, AnExpiredPassIsRefusedAndNothingIsBroughtUp) {
     EXPECT_FALSE(pings("10.200.0.1"));
     // On screen: no power-off button filled red, the tunnel card in amber standby.
     const auto shot = run->out() / "screenshots" / "shot-001.png";
-    ASSERT_TRUE(eventually([&] { return std::filesystem::exists(shot) && std::filesystem::file_size(shot) > 0; }, 20s))
+    ASSERT_TRUE(eventually(
+        [&] { return std::filesystem::exists(shot) && std::filesystem::file_size(shot) > 0; }, 20s))
         << run->launcher();
     std::this_thread::sleep_for(500ms);  // written whole
     EXPECT_LT(pixels_of(shot, "153,27,27"), 100) << shot;
@@ -295,7 +310,8 @@ TEST_F(SimRunTest, AnExpiredPassIsRefusedAndNothingIsBroughtUp) {
 TEST_F(SimRunTest, AnUnreachableOrchestratorBringsNothingUp) {
     start(false, "unreachable");
     if (IsSkipped()) return;
-    EXPECT_TRUE(eventually([&] { return contains(run->client_log(), "[error] "); }, 20s)) << run->client_log();
+    EXPECT_TRUE(eventually([&] { return contains(run->client_log(), "[error] "); }, 20s))
+        << run->client_log();
     EXPECT_EQ(run->requests(), "");
     EXPECT_FALSE(has_tunnel_interface());
     stop_and_expect_nothing_left();

@@ -37,27 +37,35 @@ bool apply_look(AppState& s, std::string_view look) {
         s.rx_total_text = "Suma: 812.45 MB";
         s.tx_rate_text = "356.80 KB/s";
         s.tx_total_text = "Suma: 97.12 MB";
-        push_log_str(s, "Włączanie tunelu i autoryzacja w https://orchestrator.tarvo.example/tarvo...", LogLevel::progress);
-        push_log_str(s, "Tunel WireGuard-NT aktywny, uzgodnienie z hubem zakończone sukcesem.", LogLevel::success);
+        push_log_str(s, "Włączanie tunelu i autoryzacja w https://orchestrator.tarvo.example/tarvo...",
+                     LogLevel::progress);
+        push_log_str(s, "Tunel WireGuard-NT aktywny, uzgodnienie z hubem zakończone sukcesem.",
+                     LogLevel::success);
         if (forced)
-            push_log_str(s, "Włączono ręczne wymuszenie trybu L3 (mostek L2/EoIP wyłączony, karta TAP w trybie IDLE).",
-                         LogLevel::warning);
+            push_log_str(
+                s, "Włączono ręczne wymuszenie trybu L3 (mostek L2/EoIP wyłączony, karta TAP w trybie IDLE).",
+                LogLevel::warning);
         return true;
     }
     if (look == "refused") {
         s.headline = "Serwis – Gdańsk  •  Przepustka serwisowa wygasła lub została wyłączona";
-        s.detail = "Kod PASS-48H-ABCD1234 nie ma aktywnego dostępu — poproś administratora o aktywację lub nowy kod";
+        s.detail =
+            "Kod PASS-48H-ABCD1234 nie ma aktywnego dostępu — poproś administratora o aktywację lub nowy kod";
         s.status_label = "PASS WYGASŁA";
         s.accent_color = kRed;
         set_card(s.orchestrator_card, "HTTPS OK (ID #77)", true, true);
         set_card(s.tunnel_card, "Przepustka wyłączona", false, true);
-        push_log_str(s, "Odmowa zestawienia tunelu dla 'Serwis – Gdańsk': Przepustka serwisowa wygasła lub została wyłączona.",
+        push_log_str(s,
+                     "Odmowa zestawienia tunelu dla 'Serwis – Gdańsk': Przepustka serwisowa wygasła lub "
+                     "została wyłączona.",
                      LogLevel::error);
         return true;
     }
     if (look == "full-log") {
         for (int i = 0; i < 500; ++i)
-            push_log(s, "Zdarzenie " + std::to_string(i) + ": próbka ruchu, żółć gęślą jaźń — wiersz dość długi, by się zawinął w oknie.",
+            push_log(s,
+                     "Zdarzenie " + std::to_string(i) +
+                         ": próbka ruchu, żółć gęślą jaźń — wiersz dość długi, by się zawinął w oknie.",
                      static_cast<LogLevel>(1 + i % 5));
         return true;
     }
@@ -74,7 +82,8 @@ int main(int argc, char** argv) {
 
     const bool opened = platform::run_window(ui::main_window_options(), [&](platform::WindowContext& window) {
         auto app = std::make_unique<ui::ClientApp>(shared->lock()->config.DeviceCode, shared,
-                                                   std::make_unique<testing::IdleOperations>(), ui::load_font_faces());
+                                                   std::make_unique<testing::IdleOperations>(),
+                                                   ui::load_font_faces());
         if (look == "editing") app->editing_key = app->focus_key_pending = true;
         return ui::make_window_app(std::move(app), window.dpi_scale());
     });

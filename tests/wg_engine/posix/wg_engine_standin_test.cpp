@@ -44,9 +44,11 @@ TEST(WgEngineStandin, StartsReadsCountersAndClosesThroughTheWrittenLibrary) {
     close_wg_engine(engine);
     EXPECT_EQ(engine.adapter, nullptr);
     const std::string log = file_text(root.path() / "tarvo-standin.log");
-    EXPECT_NE(log.find(R"({"tool": "wireguard.dll", "args": ["WireGuardCreateAdapter", "tarvo-client", "WireGuard", )"
-                       R"("E0C18A5D05229A4B9122102000002500"]})"),
-              std::string::npos)
+    EXPECT_NE(
+        log.find(
+            R"({"tool": "wireguard.dll", "args": ["WireGuardCreateAdapter", "tarvo-client", "WireGuard", )"
+            R"("E0C18A5D05229A4B9122102000002500"]})"),
+        std::string::npos)
         << log;
     EXPECT_NE(log.find(R"("args": ["WireGuardSetConfiguration", "tarvo-client", "264"])"), std::string::npos);
     EXPECT_NE(log.find(R"("args": ["WireGuardSetAdapterState", "tarvo-client", "0"])"), std::string::npos);

@@ -22,7 +22,8 @@ std::vector<std::string> double_calls() {
     const auto library = platform::load_library(wireguard_dll_path());
     if (!library) return {};
     using CallsFn = std::uint32_t (*)(char*, std::uint32_t);
-    const auto calls = reinterpret_cast<CallsFn>(platform::library_symbol(*library, "TarvoWireGuardDoubleCalls"));
+    const auto calls = reinterpret_cast<CallsFn>(
+        platform::library_symbol(*library, "TarvoWireGuardDoubleCalls"));
     if (!calls) return {};
     std::string text(calls(nullptr, 0), '\0');
     calls(text.data(), static_cast<std::uint32_t>(text.size()));
@@ -69,8 +70,9 @@ TEST(WgEngineDouble, AWholeStartAndCloseReachTheLibraryAsSent) {
     const auto calls = double_calls();
     ASSERT_GE(calls.size(), expected.size());
     // Earlier tests of this process may have called it too: the last calls are this test's.
-    EXPECT_EQ(std::vector<std::string>(calls.end() - static_cast<std::ptrdiff_t>(expected.size()), calls.end()),
-              expected);
+    EXPECT_EQ(
+        std::vector<std::string>(calls.end() - static_cast<std::ptrdiff_t>(expected.size()), calls.end()),
+        expected);
 }
 
 }  // namespace

@@ -25,8 +25,8 @@
 namespace tarvo {
 namespace {
 
-const std::string kProbeLine =
-    std::string("Handshake WireGuard potwierdzony (Ping ") + testing::kHubTunnelAddress + " OK) — zielona lampka aktywna!";
+const std::string kProbeLine = std::string("Handshake WireGuard potwierdzony (Ping ") +
+                               testing::kHubTunnelAddress + " OK) — zielona lampka aktywna!";
 const std::string kReloadLine =
     "Kanał kontrolny :5000 — wykryto zmianę topologii projektu w Orkiestratorze! Przeładowuję tunel...";
 
@@ -59,7 +59,8 @@ protected:
         std::map<std::string, std::string> fields;
         std::istringstream words(ask("state", "state ").value_or(""));
         for (std::string word; words >> word;)
-            if (const auto eq = word.find('='); eq != std::string::npos) fields[word.substr(0, eq)] = word.substr(eq + 1);
+            if (const auto eq = word.find('='); eq != std::string::npos)
+                fields[word.substr(0, eq)] = word.substr(eq + 1);
         return fields;
     }
 
@@ -77,12 +78,15 @@ protected:
         return std::count(texts.begin(), texts.end(), text);
     }
 
-    bool has_interface() { return lab->in_client("ip -o link show").find("tarvo-client") != std::string::npos; }
+    bool has_interface() {
+        return lab->in_client("ip -o link show").find("tarvo-client") != std::string::npos;
+    }
 
     // A closed adapter's interface and process go within moments; waits up to 10 s.
     bool adapter_gone() {
         for (int i = 0; i < 1000; ++i) {
-            if (!has_interface() && testing::processes_in(lab->client_ns(), "wireguard-go", "tarvo-client").empty())
+            if (!has_interface() &&
+                testing::processes_in(lab->client_ns(), "wireguard-go", "tarvo-client").empty())
                 return true;
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
         }
@@ -95,7 +99,8 @@ protected:
         for (int i = 0; i < 1000; ++i) {
             const std::string link = lab->in_client(std::string("ip -o link show dev ") + kClientTapName);
             const std::string flags = link.substr(0, link.find('>'));
-            if (!link.empty() && flags.find(",UP") == std::string::npos && flags.find("<UP") == std::string::npos &&
+            if (!link.empty() && flags.find(",UP") == std::string::npos &&
+                flags.find("<UP") == std::string::npos &&
                 lab->in_client(std::string("ip -o -4 addr show dev ") + kClientTapName).empty())
                 return true;
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
@@ -112,7 +117,9 @@ TEST_F(PowerTunnelTest, AutoConnectReloadPauseAndPowerOffOverARealTunnel) {
     // The worker's start: the status check and the auto-connect power-on.
     ASSERT_TRUE(ask("asleep", "asleep"));
     auto texts = log();
-    EXPECT_EQ(count(texts, "Adapter WireGuard-NT ('tarvo-client', 198.51.100.2/32) uruchomiony w jądrze Windows."), 1);
+    EXPECT_EQ(
+        count(texts, "Adapter WireGuard-NT ('tarvo-client', 198.51.100.2/32) uruchomiony w jądrze Windows."),
+        1);
     EXPECT_EQ(count(texts, kProbeLine), 1) << "the hub did not answer the probe through the tunnel";
     EXPECT_EQ(state()["power_on"], "1");
     EXPECT_EQ(state()["wg_running"], "1");
@@ -133,8 +140,9 @@ TEST_F(PowerTunnelTest, AutoConnectReloadPauseAndPowerOffOverARealTunnel) {
     // The project is paused: the worker stops the tunnel, the power stays on.
     ASSERT_TRUE(ask("scenario paused", "ok"));
     ASSERT_TRUE(ask("cycle", "cycled"));
-    EXPECT_EQ(count(log(), "Kanał kontrolny :5000 — brak zgody na tunel (Brak linku w projekcie). Zatrzymuję WG i "
-                           "przełączam TAP w stan IDLE."),
+    EXPECT_EQ(count(log(),
+                    "Kanał kontrolny :5000 — brak zgody na tunel (Brak linku w projekcie). Zatrzymuję WG i "
+                    "przełączam TAP w stan IDLE."),
               1);
     EXPECT_TRUE(adapter_gone());
     auto stopped = state();
@@ -164,11 +172,11 @@ TEST_F(PowerTunnelTest, AutoConnectWithAnL2LinkBridgesTheTapsThroughTheTunnel) {
     ASSERT_TRUE(testing::add_addressed_tap(hub, "hubtap0", std::string(kHubTapAddress) + "/24"));
     testing::TempFolder folder;
     const auto stats = folder.path() / "hub-stats";
-    testing::HubProcess hub_process(hub,
-                                    {"--tap", "hubtap0", "--tunnel-id", std::to_string(testing::kBridgeTunnelId),
-                                     "--peer", testing::kClientTunnelAddress, "--local", testing::kHubTunnelAddress,
-                                     "--stats", stats.string()},
-                                    true);
+    testing::HubProcess hub_process(
+        hub,
+        {"--tap", "hubtap0", "--tunnel-id", std::to_string(testing::kBridgeTunnelId), "--peer",
+         testing::kClientTunnelAddress, "--local", testing::kHubTunnelAddress, "--stats", stats.string()},
+        true);
     ASSERT_TRUE(hub_process.started());
     ASSERT_FALSE(testing::wait_for_hub_report(stats, 0).empty()) << "the hub did not get ready";
 
@@ -192,7 +200,8 @@ TEST_F(PowerTunnelTest, AutoConnectWithAnL2LinkBridgesTheTapsThroughTheTunnel) {
     EXPECT_TRUE(lab->ping(lab->client_ns(), testing::kHubTunnelAddress));
     EXPECT_TRUE(lab->ping(lab->client_ns(), kHubTapAddress));
     constexpr std::size_t kTransfer = 1 << 20;  // full frames, fragmented inside the tunnel
-    const std::string client_tap_host(testing::kBridgeTapAddress, std::string(testing::kBridgeTapAddress).find('/'));
+    const std::string client_tap_host(testing::kBridgeTapAddress,
+                                      std::string(testing::kBridgeTapAddress).find('/'));
     EXPECT_EQ(testing::tcp_transfer(lab->client_ns(), client_tap_host, hub, kTransfer), kTransfer);
     EXPECT_GE(testing::keepalives_over(hub_process, stats, std::chrono::seconds(10)), 2);
     const auto seen = testing::read_hub_stats(stats);
