@@ -13,6 +13,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <vector>
 
@@ -210,6 +211,14 @@ void HubEndpoint::write_stats() {
             << "frames_from_tap=" << s.frames_from_tap << "\n"
             << "bytes_from_tap=" << s.bytes_from_tap << "\n"
             << "send_errors=" << s.send_errors << "\n";
+    }
+    // The rename replaces what the path names: never let it replace anything
+    // but a stats file of ours (a device such as /dev/null would become a file).
+    std::error_code error;
+    const auto target = std::filesystem::symlink_status(config_.stats_path, error);
+    if (std::filesystem::exists(target) && !std::filesystem::is_regular_file(target)) {
+        std::filesystem::remove(temporary, error);
+        return;
     }
     std::rename(temporary.c_str(), config_.stats_path.c_str());
 }

@@ -14,6 +14,7 @@
 
 #include <charconv>
 #include <cstdio>
+#include <filesystem>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -49,6 +50,10 @@ bool parse_options(int argc, char** argv, tarvo::sim::hub::HubConfig& config) {
             if (!parse_address(value, config.local)) return false;
             config.bind_local = true;
         } else if (option == "--stats") {
+            // Written by rename: only a regular file, or a path not yet taken.
+            std::error_code error;
+            const auto target = std::filesystem::symlink_status(value, error);
+            if (std::filesystem::exists(target) && !std::filesystem::is_regular_file(target)) return false;
             config.stats_path = value;
         } else {
             return false;
@@ -64,7 +69,8 @@ int main(int argc, char** argv) {
     if (!parse_options(argc, argv, config)) {
         std::fprintf(
             stderr,
-            "usage: tarvo_sim_hub --tap NAME --tunnel-id N --peer A.B.C.D [--local A.B.C.D] --stats FILE\n");
+            "usage: tarvo_sim_hub --tap NAME --tunnel-id N --peer A.B.C.D [--local A.B.C.D] --stats FILE\n"
+            "(FILE: a regular file or a new path; it is replaced on every report)\n");
         return 2;
     }
     if (!tarvo::standins::may_change_network()) {
