@@ -20,6 +20,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/gre_socket.h"
+#include "support/hand_built_eoip.h"
 #include "support/hub_process.h"
 #include "support/network_namespaces.h"
 #include "support/temp_folder.h"
@@ -36,24 +37,10 @@ const Ipv4Address kPeer{{192, 0, 2, 1}};
 const Ipv4Address kHub{{192, 0, 2, 2}};
 const Ipv4Address kStranger{{192, 0, 2, 3}};
 
-// The wire format, written out here on its own.
+// The wire format, written out on its own.
 Bytes eoip_datagram(const Bytes& frame, std::uint32_t sequence, std::uint8_t tunnel_low = 0xE8,
                     std::uint8_t tunnel_high = 0x03) {
-    Bytes datagram{0x20,
-                   0x01,
-                   0x64,
-                   0x00,
-                   static_cast<std::uint8_t>(frame.size() >> 8),
-                   static_cast<std::uint8_t>(frame.size()),
-                   tunnel_low,
-                   tunnel_high,
-                   static_cast<std::uint8_t>(sequence >> 24),
-                   static_cast<std::uint8_t>(sequence >> 16),
-                   static_cast<std::uint8_t>(sequence >> 8),
-                   static_cast<std::uint8_t>(sequence)};
-    datagram.resize(12 + frame.size());
-    std::copy(frame.begin(), frame.end(), datagram.begin() + 12);
-    return datagram;
+    return tarvo::testing::hand_built_eoip_datagram(frame, sequence, tunnel_low, tunnel_high);
 }
 
 // A broadcast ARP request from 198.51.100.77 for 198.51.100.2, the hub TAP's

@@ -9,6 +9,7 @@
 #include <set>
 
 #include "support/fake_tap_device.h"
+#include "support/hand_built_eoip.h"
 #include "support/in_process_gre.h"
 
 namespace {
@@ -28,23 +29,9 @@ const Ipv4Address kTunnelAddress{{10, 200, 0, 7}};
 const Ipv4Address kStranger{{10, 200, 0, 9}};
 using Bytes = std::vector<std::uint8_t>;
 
-// Built here by hand, not by the code under test.
+// Built by hand, not by the code under test; sequence 42.
 Bytes eoip_datagram(const Bytes& frame, std::uint8_t tunnel_low = 0xE8, std::uint8_t tunnel_high = 0x03) {
-    Bytes datagram{0x20,
-                   0x01,
-                   0x64,
-                   0x00,
-                   static_cast<std::uint8_t>(frame.size() >> 8),
-                   static_cast<std::uint8_t>(frame.size()),
-                   tunnel_low,
-                   tunnel_high,
-                   0,
-                   0,
-                   0,
-                   42};
-    datagram.resize(12 + frame.size());
-    std::copy(frame.begin(), frame.end(), datagram.begin() + 12);
-    return datagram;
+    return tarvo::testing::hand_built_eoip_datagram(frame, 42, tunnel_low, tunnel_high);
 }
 
 Bytes sample_frame(std::size_t length, std::uint8_t fill) {
