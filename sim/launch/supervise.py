@@ -147,4 +147,10 @@ def main(worker):
 
 
 if __name__ == "__main__":
-    sys.exit(main(sys.argv[1:]))
+    code = main(sys.argv[1:])
+    # Python puts the default handlers back while it shuts down, where a late
+    # signal would end it with that signal: block them and leave at once.
+    signal.pthread_sigmask(signal.SIG_BLOCK, {signal.SIGINT, signal.SIGTERM})
+    sys.stdout.flush()
+    sys.stderr.flush()
+    os._exit(code)
