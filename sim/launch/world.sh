@@ -121,7 +121,7 @@ sim_end_recorded() {
   done <"$file"
   for i in "${!pids[@]}"; do
     if ! sim_until 20 sim_ended "${pids[$i]}" "${starts[$i]}"; then
-      kill -KILL "${pids[$i]}" 2>/dev/null || true
+      if sim_still_running "${pids[$i]}" "${starts[$i]}"; then kill -KILL "${pids[$i]}" 2>/dev/null || true; fi
       sim_until 10 sim_ended "${pids[$i]}" "${starts[$i]}" || echo "run-sim: process ${pids[$i]} did not end" >&2
     fi
   done
