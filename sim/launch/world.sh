@@ -23,81 +23,144 @@ SIM_HUB_TUNNEL_IP=10.200.0.1
 SIM_CLIENT_TUNNEL_IP=10.200.0.7
 SIM_LAN_HOST_IP=203.0.113.20
 SIM_EOIP_TUNNEL_ID=4242
-# What a run leaves for the next one to clean: one "kind value" per line.
-SIM_STATE_FILE=/run/tarvo-sim.state
-# Shared with the tunnel tests: the client's adapter name is machine-wide.
-SIM_ADAPTER_LOCK=/run/lock/tarvo-wg-adapter.lock
+# What a run leaves for the next one to clean: one "kind value..." per line,
+# in the folder of locks and state that only root may write (the launcher's
+# supervisor checks it and holds the lock there; sim/launch/supervise.py).
+SIM_STATE_FILE="${SIM_LAB_FOLDER:+$SIM_LAB_FOLDER/sim.state}"
+# Set by the supervisor: the run's control pipe (a line or its end: the run
+# must end) and the lock it holds.
+SIM_CONTROL_FD="${SIM_CONTROL_FD:-}"
+SIM_LOCK_FD="${SIM_LOCK_FD:-}"
+SIM_ENDED=0
 
 sim_note() { printf '%s\n' "== $*"; }
 
 sim_remember() { printf '%s %s\n' "$1" "$2" >>"$SIM_STATE_FILE"; }
 
-# Waits for the lock every run holds; another run or tunnel test may hold it.
-sim_take_lock() {
-  exec {SIM_LOCK_FD}>"$SIM_ADAPTER_LOCK"
-  if ! flock -n "$SIM_LOCK_FD"; then
-    sim_note "waiting for another simulated network or tunnel test to end (lock $SIM_ADAPTER_LOCK)"
-    flock "$SIM_LOCK_FD"
-  fi
+# Waits up to $1 seconds; true (and from then on at once) when the run must end.
+sim_pause() {
+  local rc=0 _
+  ((SIM_ENDED)) && return 0
+  read -r -t "$1" -u "$SIM_CONTROL_FD" _ || rc=$?
+  ((rc > 128)) && return 1  # the time passed
+  SIM_ENDED=1
 }
+
+# True when the run must end (a line or the end of the pipe waits); does not wait.
+sim_must_end() {
+  ((SIM_ENDED)) && return 0
+  read -r -t 0 -u "$SIM_CONTROL_FD" || return 1
+  SIM_ENDED=1
+}
+
+# Polls a command until it succeeds or $1 seconds pass; says what it waited for
+# when they pass. Also returns (0) when the run must end: callers check that.
+sim_await() {
+  local limit="$1" what="$2" until
+  shift 2
+  until=$((${EPOCHREALTIME/./} / 1000 + limit * 1000))
+  until "$@"; do
+    sim_pause 0.02 && return 0
+    if ((${EPOCHREALTIME/./} / 1000 >= until)); then
+      echo "run-sim: waited $limit s for $what; it did not happen" >&2
+      return 1
+    fi
+  done
+}
+
+# Polls a command until it succeeds (true) or $1 seconds pass (false), for
+# the teardown: the run's end is no reason to stop waiting there.
+sim_until() {
+  local until=$((${EPOCHREALTIME/./} / 1000 + $1 * 1000))
+  shift
+  until "$@"; do
+    ((${EPOCHREALTIME/./} / 1000 >= until)) && return 1
+    sleep 0.05
+  done
+}
+
+# Field 22 of /proc/PID/stat: when the process started, in clock ticks since
+# boot. With the PID it names one process for good, also across its execs.
+sim_start_time() {
+  local stat fields
+  stat="$(cat "/proc/$1/stat" 2>/dev/null)" || return 1
+  read -ra fields <<<"${stat##*) }"  # the name in parentheses may hold spaces
+  printf '%s\n' "${fields[19]}"
+}
+
+# Records a process this run started, to be ended by the teardown or by the
+# next run after a killed one: "pid PID START NAME".
+sim_remember_pid() {
+  sim_remember pid "$1 $(sim_start_time "$1" || echo gone) $2"
+}
+
+# Whether PID is still the process that started at START (not one that got its
+# number since, nor one that has ended and waits to be reaped).
+sim_still_running() {
+  local stat
+  stat="$(cat "/proc/$1/stat" 2>/dev/null)" || return 1
+  [ "$(sim_start_time "$1")" = "$2" ] && [[ "${stat##*) }" != Z* ]]
+}
+
+# Ends the processes and removes the folders that a state file records: a
+# process only while it is still the one recorded, a folder only a host root.
+sim_end_recorded() {
+  local file="$1" kind pid start value pids=() starts=() i
+  [ -f "$file" ] || return 0
+  while read -r kind value; do
+    case "$kind" in
+      pid)
+        read -r pid start _ <<<"$value"  # and the name, for whoever reads the file
+        if [[ "$pid" =~ ^[0-9]+$ ]] && sim_still_running "$pid" "$start"; then
+          kill -TERM "$pid" 2>/dev/null || true
+          pids+=("$pid") starts+=("$start")
+        fi ;;
+      folder)
+        case "$value" in /tmp/tarvo-sim-host.*) rm -rf --one-file-system "$value" ;; esac ;;
+    esac
+  done <"$file"
+  for i in "${!pids[@]}"; do
+    if ! sim_until 20 sim_ended "${pids[$i]}" "${starts[$i]}"; then
+      if sim_still_running "${pids[$i]}" "${starts[$i]}"; then kill -KILL "${pids[$i]}" 2>/dev/null || true; fi
+      sim_until 10 sim_ended "${pids[$i]}" "${starts[$i]}" || echo "run-sim: process ${pids[$i]} did not end" >&2
+    fi
+  done
+}
+sim_ended() { ! sim_still_running "$@"; }
 
 # Runs a command in the background in a session of its own (a Ctrl-C at the
 # terminal reaches only the launcher, which ends it in order), with the lock's
-# descriptor closed, so a child outliving a killed run cannot keep the lock.
-sim_spawn() { setsid "$@" {SIM_LOCK_FD}>&- & }
+# and the control pipe's descriptors closed, so a child outliving a killed run
+# keeps neither.
+sim_spawn() { setsid "$@" {SIM_LOCK_FD}>&- {SIM_CONTROL_FD}<&- & }
 
 sim_ns_exists() { [ -e "/run/netns/$1" ]; }
 
 # Ends every process inside the namespace, then the namespace itself.
 sim_remove_ns() {
-  local ns="$1" pids _
+  local ns="$1"
   sim_ns_exists "$ns" || return 0
-  pids="$(ip netns pids "$ns" 2>/dev/null || true)"
-  if [ -n "$pids" ]; then
-    # shellcheck disable=SC2086
-    kill -TERM $pids 2>/dev/null || true
-    for _ in $(seq 50); do
-      pids="$(ip netns pids "$ns" 2>/dev/null || true)"
-      [ -z "$pids" ] && break
-      sleep 0.1
-    done
-    # shellcheck disable=SC2086
-    if [ -n "$pids" ]; then kill -KILL $pids 2>/dev/null || true; fi
+  # shellcheck disable=SC2046
+  kill -TERM $(ip netns pids "$ns" 2>/dev/null) 2>/dev/null || true
+  if ! sim_until 20 sim_ns_empty "$ns"; then
+    # shellcheck disable=SC2046
+    kill -KILL $(ip netns pids "$ns" 2>/dev/null) 2>/dev/null || true
+    sim_until 10 sim_ns_empty "$ns" || echo "run-sim: processes stay in $ns: $(ip netns pids "$ns" | xargs)" >&2
   fi
   ip netns delete "$ns" 2>/dev/null || true
 }
+sim_ns_empty() { [ -z "$(ip netns pids "$1" 2>/dev/null)" ]; }
 
 # Removes what this run (or a killed earlier one) made: processes and
 # namespaces, the client namespace's hosts file, the temporary host root
 # and the virtual display.
 sim_clean() {
-  local kind value
-  if [ -f "$SIM_STATE_FILE" ]; then
-    while read -r kind value; do
-      case "$kind" in
-        pid)  # "PID:PROGRAM": only a process still running that program
-          if [ "$(tr '\0' '\n' <"/proc/${value%%:*}/cmdline" 2>/dev/null | head -n 1)" = "${value#*:}" ]; then
-            kill -TERM "${value%%:*}" 2>/dev/null || true
-          fi ;;
-        folder)
-          case "$value" in /tmp/tarvo-sim-host.*) rm -rf --one-file-system "$value" ;; esac ;;
-      esac
-    done <"$SIM_STATE_FILE"
-  fi
+  sim_end_recorded "$SIM_STATE_FILE"
   sim_remove_ns "$SIM_NS_CLIENT"
   sim_remove_ns "$SIM_NS_HUB"
   sim_remove_ns "$SIM_NS_LAN"
   rm -rf "/etc/netns/$SIM_NS_CLIENT"
   rm -f "$SIM_STATE_FILE" "/run/wireguard/$SIM_HUB_WG.sock"
-}
-
-sim_wait_for_socket() {
-  local _
-  for _ in $(seq 500); do
-    [ -S "/run/wireguard/$1.sock" ] && return 0
-    sleep 0.01
-  done
-  return 1
 }
 
 # The three namespaces, the veth links, the hub's WireGuard peer and its LAN.
@@ -129,8 +192,9 @@ sim_make_network() {
 
   WG_PROCESS_FOREGROUND=1 LOG_LEVEL=error sim_spawn ip netns exec "$SIM_NS_HUB" wireguard-go "$SIM_HUB_WG" \
     >"$folder/hub-wireguard.log" 2>&1
-  sim_remember pid "$!:wireguard-go"
-  sim_wait_for_socket "$SIM_HUB_WG" || { echo "the hub's wireguard-go did not start" >&2; return 1; }
+  sim_remember_pid "$!" wireguard-go
+  sim_await 60 "the hub's wireguard-go socket" test -S "/run/wireguard/$SIM_HUB_WG.sock" || return 1
+  sim_must_end && return 0
   ip netns exec "$SIM_NS_HUB" wg set "$SIM_HUB_WG" private-key "$folder/hub.key" listen-port 51820 \
     peer "$client_public" allowed-ips "$SIM_CLIENT_TUNNEL_IP/32,198.51.100.0/24"
   $h addr add "$SIM_HUB_TUNNEL_IP/24" dev "$SIM_HUB_WG"
@@ -150,17 +214,13 @@ sim_make_network() {
 
 # The hub's EoIP endpoint on its TAP, when this build has one. True when it runs.
 sim_start_hub_endpoint() {
-  local program="$1" stats="$2" _
+  local program="$1" stats="$2"
   [ -x "$program" ] || return 1
   TARVO_NETNS="$SIM_NS_HUB" sim_spawn ip netns exec "$SIM_NS_HUB" "$program" --tap tsim-htap \
     --tunnel-id "$SIM_EOIP_TUNNEL_ID" --peer "$SIM_CLIENT_TUNNEL_IP" --local "$SIM_HUB_TUNNEL_IP" --stats "$stats" \
     >"$stats.log" 2>&1
-  sim_remember pid "$!:$program"
-  for _ in $(seq 200); do
-    [ -s "$stats" ] && return 0
-    sleep 0.01
-  done
-  return 1
+  sim_remember_pid "$!" "$program"
+  sim_await 60 "the hub's EoIP endpoint to write $stats" test -s "$stats"
 }
 
 # The client namespace's hosts file: the orchestrator's name is its loopback.
@@ -172,20 +232,17 @@ sim_resolve_orchestrator() {
 # The test orchestrator in the client namespace on port 443 for `host`.
 # Copies its CA to "$folder/ca.pem".
 sim_start_orchestrator() {
-  local program="$1" scenario="$2" host="$3" folder="$4" _
+  local program="$1" scenario="$2" host="$3" folder="$4"
   sim_resolve_orchestrator "$host"
   : >"$folder/requests.log"
   sim_spawn ip netns exec "$SIM_NS_CLIENT" "$program" --host "$host" --port 443 --scenario "$scenario" \
     --define "CLIENT_PRIVATE_KEY=$SIM_CLIENT_PRIVATE" --define "HUB_PUBLIC_KEY=$SIM_HUB_PUBLIC" \
     --define "HUB_ENDPOINT=$SIM_HUB_ENDPOINT" --request-log "$folder/requests.log" >"$folder/orchestrator.out" 2>&1
-  sim_remember pid "$!:$program"
-  for _ in $(seq 500); do
-    if grep -q '^ca_bundle=' "$folder/orchestrator.out" 2>/dev/null; then
-      cp "$(sed -n 's/^ca_bundle=//p' "$folder/orchestrator.out")" "$folder/ca.pem"
-      return 0
-    fi
-    sleep 0.01
-  done
-  cat "$folder/orchestrator.out" >&2
-  return 1
+  sim_remember_pid "$!" "$program"
+  if ! sim_await 60 "the orchestrator to name its CA" grep -q '^ca_bundle=' "$folder/orchestrator.out"; then
+    cat "$folder/orchestrator.out" >&2
+    return 1
+  fi
+  sim_must_end && return 0
+  cp "$(sed -n 's/^ca_bundle=//p' "$folder/orchestrator.out")" "$folder/ca.pem"
 }

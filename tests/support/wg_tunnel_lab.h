@@ -10,7 +10,6 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -25,6 +24,7 @@
 #include <thread>
 #include <vector>
 
+#include "support/adapter_lock.h"
 #include "support/temp_folder.h"
 
 namespace tarvo::testing {
@@ -172,8 +172,10 @@ public:
           wintools_(std::move(wintools)) {
         // The adapter's name is one for the whole machine: labs of other test
         // runs (other checkouts, the benchmark) wait for each other here.
-        adapter_lock_ = ::open("/run/lock/tarvo-wg-adapter.lock", O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-        if (adapter_lock_ >= 0) (void)::flock(adapter_lock_, LOCK_EX);
+        if (!adapter_lock_.held()) {
+            error_ = adapter_lock_.error();
+            return;
+        }
         ready_ = build();
     }
 
@@ -191,7 +193,6 @@ public:
         }
         run_quietly("ip netns delete " + client_ns_);
         run_quietly("ip netns delete " + hub_ns_);
-        if (adapter_lock_ >= 0) ::close(adapter_lock_);
     }
 
     bool ready() const { return ready_; }
@@ -319,6 +320,7 @@ private:
         return true;
     }
 
+    AdapterLock adapter_lock_;  // first: taken before the lab is built, given back after it is gone
     std::string suffix_;
     std::string client_ns_;
     std::string hub_ns_;
@@ -327,7 +329,6 @@ private:
     TempFolder root_;
     std::string client_private_;
     std::string hub_public_;
-    int adapter_lock_ = -1;
     pid_t hub_pid_ = -1;
     pid_t leftover_pid_ = -1;
     PipedChild client_;

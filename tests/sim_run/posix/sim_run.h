@@ -1,0 +1,237 @@
+// One run of the simulated SD-WAN's launcher (sim/launch/run-sim) for the
+// end-to-end tests, bounded waits on what they check, and the list of what a
+// run must not leave behind (root only).
+#pragma once
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "support/adapter_lock.h"
+#include "support/temp_folder.h"
+#include "support/wg_tunnel_lab.h"
+
+namespace tarvo::testing {
+
+using namespace std::chrono_literals;
+
+// The sanitizer builds run the orchestrator, the hub and the client several
+// times slower; every bound is this many times longer there.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+inline constexpr int kSlowdown = 4;
+#else
+inline constexpr int kSlowdown = 1;
+#endif
+
+inline std::chrono::seconds patience(std::chrono::seconds base) { return base * kSlowdown; }
+
+inline std::string file_text(const std::filesystem::path& path) {
+    std::ifstream in(path);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+inline bool contains(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
+
+// Polls `condition` until it holds or `limit` (times kSlowdown) passes. A
+// failure names what was awaited, how long it waited and what `seen` showed last.
+inline ::testing::AssertionResult awaited(const std::string& what, const std::function<bool()>& condition,
+                                          std::chrono::seconds limit,
+                                          const std::function<std::string()>& seen = {}) {
+    const auto bound = patience(limit);
+    const auto start = std::chrono::steady_clock::now();
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() - start >= bound) {
+            if (condition()) break;
+            auto failure = ::testing::AssertionFailure() << "waited " << bound.count() << " s for " << what;
+            if (seen) failure << "; last seen:\n" << seen();
+            return failure;
+        }
+        std::this_thread::sleep_for(50ms);
+    }
+    return ::testing::AssertionSuccess();
+}
+
+inline const std::string kClientNs = "tarvo-sim-c";
+
+// One launcher run in the background; its output goes to launcher.out in `out`.
+class SimRun {
+public:
+    static std::optional<std::string> unavailable(bool window) {
+        if (::geteuid() != 0) return "needs root to create network namespaces";
+        std::vector<std::string> tools{"ip", "wireguard-go", "wg", "ping", "setsid", "setpriv", "python3"};
+        if (window) tools.insert(tools.end(), {"Xvfb", "import", "convert", "xdotool"});
+        for (const std::string& tool : tools)
+            if (!run_quietly("command -v " + tool)) return tool + " is not installed";
+        return std::nullopt;
+    }
+
+    // `client`: empty for the real program with its window under Xvfb, else a
+    // program run in its place without a display. `run_for`: the launcher's
+    // own bound, after which it ends by itself.
+    SimRun(const std::string& scenario, const std::string& client,
+           std::chrono::seconds run_for = patience(std::chrono::seconds(90))) {
+        std::vector<std::string> argv{"bash",       std::string(TARVO_SOURCE_DIR) + "/sim/launch/run-sim",
+                                      "--build",    TARVO_BUILD_DIR,
+                                      "--out",      out_.path().string(),
+                                      "--scenario", scenario,
+                                      "--for",      std::to_string(run_for.count())};
+        if (!client.empty()) argv.insert(argv.end(), {"--client", client, "--no-display"});
+        const std::string launcher_out = (out_.path() / "launcher.out").string();
+        pid_ = ::fork();
+        if (pid_ == 0) {
+            const int fd = ::open(launcher_out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            ::dup2(fd, STDOUT_FILENO);
+            ::dup2(fd, STDERR_FILENO);
+            ::unsetenv("DISPLAY");  // the launcher's own Xvfb, never the tester's screen
+            std::vector<char*> args;
+            for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+            args.push_back(nullptr);
+            ::execvp(args[0], args.data());
+            ::_exit(127);
+        }
+    }
+    ~SimRun() { (void)stop(); }
+    SimRun(const SimRun&) = delete;
+    SimRun& operator=(const SimRun&) = delete;
+
+    ::testing::AssertionResult printed(const std::string& line, std::chrono::seconds limit = 60s) const {
+        return awaited(
+            "the launcher to print \"" + line + "\"", [&] { return contains(launcher(), line); }, limit,
+            [&] { return launcher(); });
+    }
+    ::testing::AssertionResult running_client() const { return printed("== running; Ctrl-C ends it"); }
+
+    std::string launcher() const { return file_text(out_.path() / "launcher.out"); }
+    std::string requests() const { return file_text(out_.path() / "requests.log"); }
+    std::string client_log() const { return file_text(out_.path() / "client.log"); }
+    const std::filesystem::path& out() const { return out_.path(); }
+    pid_t pid() const { return pid_; }
+
+    void signal(int number) const {
+        if (pid_ > 0) ::kill(pid_, number);
+    }
+
+    // The launcher's exit code once it ended by itself or after `number`;
+    // -1 (and it is killed) when it did not end within the bound.
+    int stop(int number = SIGINT) {
+        if (pid_ <= 0) return status_;
+        signal(number);
+        return wait_for_end();
+    }
+
+    int wait_for_end() {
+        if (pid_ <= 0) return status_;
+        int status = 0;
+        const bool ended =
+            awaited("the launcher to end", [&] { return ::waitpid(pid_, &status, WNOHANG) == pid_; }, 120s);
+        if (!ended) {
+            ::kill(pid_, SIGKILL);
+            ::waitpid(pid_, &status, 0);
+            status_ = -1;
+        } else {
+            status_ = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        }
+        pid_ = -1;
+        return status_;
+    }
+
+    // SIGKILL, as a crash would end it.
+    void kill_hard() {
+        ::kill(pid_, SIGKILL);
+        ::waitpid(pid_, nullptr, 0);
+        pid_ = -1;
+    }
+
+private:
+    TempFolder out_;
+    pid_t pid_ = -1;
+    int status_ = -1;
+};
+
+// Makes this process the one that inherits the launcher's orphans (while it
+// lives), so that a process the launcher left running is found as a child here.
+class OrphanCatcher {
+public:
+    OrphanCatcher() { ::prctl(PR_SET_CHILD_SUBREAPER, 1); }
+    ~OrphanCatcher() { ::prctl(PR_SET_CHILD_SUBREAPER, 0); }
+    OrphanCatcher(const OrphanCatcher&) = delete;
+    OrphanCatcher& operator=(const OrphanCatcher&) = delete;
+
+    // "PID command line" of each child still running, once the ended ones are reaped.
+    static std::vector<std::string> running() {
+        while (::waitpid(-1, nullptr, WNOHANG) > 0) {
+        }
+        std::vector<std::string> found;
+        const std::string own = std::to_string(::getpid());
+        for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+            const std::string pid = entry.path().filename();
+            if (pid.find_first_not_of("0123456789") != std::string::npos) continue;
+            const std::string stat = file_text(entry.path() / "stat");
+            const std::size_t close = stat.rfind(')');
+            if (close == std::string::npos) continue;
+            std::istringstream fields(stat.substr(close + 2));
+            std::string state, parent;
+            fields >> state >> parent;
+            if (parent != own || state == "Z") continue;
+            std::string command = file_text(entry.path() / "cmdline");
+            for (char& c : command)
+                if (c == '\0') c = ' ';
+            found.push_back(pid + " " + command);
+        }
+        return found;
+    }
+};
+
+// "(host root /tmp/tarvo-sim-host.XXXXXX)" in the launcher's output.
+inline std::string host_root_of(const std::string& launcher_out) {
+    const std::size_t at = launcher_out.find("(host root ");
+    if (at == std::string::npos) return {};
+    return launcher_out.substr(at + 11, launcher_out.find(')', at) - at - 11);
+}
+
+// The launcher's Xvfb display, ":N".
+inline std::string display_of(const std::string& launcher_out) {
+    const std::size_t at = launcher_out.find("no display: Xvfb ");
+    if (at == std::string::npos) return {};
+    return launcher_out.substr(at + 17, launcher_out.find(',', at) - at - 17);
+}
+
+// What an ended run left behind; nothing is what it must leave. Looked at
+// while holding the machine-wide lock, so no other run is in the middle of
+// making its own network; processes are found by `orphans`.
+inline std::vector<std::string> leftovers(const std::string& launcher_out) {
+    std::vector<std::string> found;
+    const AdapterLock lock(kLabFolder, patience(120s));
+    if (!lock.held()) found.push_back(lock.error());
+    const std::string namespaces = output_of("ip netns list");
+    for (const char* ns : {"tarvo-sim-c", "tarvo-sim-h", "tarvo-sim-lan"})
+        if (contains(namespaces, ns)) found.push_back(std::string("namespace ") + ns);
+    std::vector<std::string> paths{"/etc/netns/tarvo-sim-c", "/run/wireguard/tarvo-client.sock",
+                                   "/run/wireguard/tarvo-sim-hub.sock", std::string(kLabFolder) + "/sim.state"};
+    if (const std::string root = host_root_of(launcher_out); !root.empty()) paths.push_back(root);
+    if (const std::string display = display_of(launcher_out); !display.empty())
+        paths.push_back("/tmp/.X" + display.substr(1) + "-lock");
+    for (const std::string& path : paths)
+        if (std::filesystem::exists(std::filesystem::symlink_status(path))) found.push_back(path);
+    for (const std::string& process : OrphanCatcher::running()) found.push_back("process " + process);
+    return found;
+}
+
+}  // namespace tarvo::testing
