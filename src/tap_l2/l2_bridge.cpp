@@ -8,6 +8,7 @@
 #include "drivers/tap_driver.h"
 #include "tap_l2/bridge_addresses.h"
 #include "tap_l2/bridge_threads.h"
+#include "text/powershell_quotes.h"
 #include "util/ipv4_address.h"
 
 namespace tarvo {
@@ -27,7 +28,8 @@ void run_powershell(BridgeStartSystem& system, std::string script) {
 }
 
 std::string adapter_filter(const std::string& guid) {
-    return "Get-NetAdapter -IncludeHidden | Where-Object { $_.InterfaceGuid -eq '" + guid +
+    return "Get-NetAdapter -IncludeHidden | Where-Object { $_.InterfaceGuid -eq '" +
+           text::double_powershell_quotes(guid) +
            "' -or $_.InterfaceDescription -like '*TAP-Windows*' } | Select-Object -First 1";
 }
 

@@ -6,6 +6,7 @@
 
 #include "drivers/embedded_files.h"
 #include "platform/resolver.h"
+#include "text/powershell_quotes.h"
 #include "text/unicode_text.h"
 #include "text/utf16_text.h"
 #include "wg_engine/ipv4_cidr.h"
@@ -89,10 +90,10 @@ std::vector<std::string> host_address_arguments(std::string_view adapter_name, s
 
 std::string mtu_and_routes_script(std::string_view adapter_name,
                                   const std::vector<std::string>& allowed_ips) {
-    const std::string name(adapter_name);
+    const std::string name = text::double_powershell_quotes(adapter_name);
     std::string routes;
     for (const Ipv4Cidr& cidr : parsed_allowed_ips(allowed_ips)) {
-        const std::string prefix = format_ipv4_cidr(cidr);
+        const std::string prefix = text::double_powershell_quotes(format_ipv4_cidr(cidr));
         if (!routes.empty()) routes += "; ";
         routes += "Remove-NetRoute -DestinationPrefix '" + prefix +
                   "' -Confirm:$false -ErrorAction SilentlyContinue; New-NetRoute -DestinationPrefix '" +

@@ -5,12 +5,14 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <map>
 #include <set>
 #include <string>
 #include <vector>
 
+#include "support/powershell_literals.h"
 #include "support/wg_start_inputs.h"
 #include "text/utf16_text.h"
 
@@ -328,6 +330,14 @@ TEST(WgEngineCommands, HostAddressIsThePartBeforeTheFirstSlashTrimmed) {
             << wg_ip;
     }
     EXPECT_EQ(host_address_arguments("tarvo-client", "")[6], "");
+}
+
+TEST(WgEngineCommands, TheRouteScriptKeepsEachNameInsideItsLiteral) {
+    const auto reading =
+        testing::read_powershell_literals(mtu_and_routes_script("tarvo\u2019; calc; \u2019", {"10.1.0.0/16"}));
+    EXPECT_FALSE(reading.unterminated);
+    EXPECT_EQ(reading.code.find("calc"), std::string::npos) << reading.code;
+    EXPECT_EQ(std::count(reading.literals.begin(), reading.literals.end(), "tarvo\u2019; calc; \u2019"), 2);
 }
 
 TEST(WgEngineCommands, RoutesSkipWhatDoesNotParseAndNoneMeansNoScript) {
