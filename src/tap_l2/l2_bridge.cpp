@@ -33,16 +33,16 @@ std::string adapter_filter(const std::string& guid) {
            "' -or $_.InterfaceDescription -like '*TAP-Windows*' } | Select-Object -First 1";
 }
 
-// The address goes to netsh as separate arguments. The fallback script names
-// the adapter by the system's own name and gets the address inside its text,
-// so it runs only for addresses that are plain dotted quads: the
-// orchestrator's text must never become PowerShell code.
+// Both commands get the address: netsh as an argument of its own, the
+// fallback script (which names the adapter by the system's own name) inside
+// its text. netsh reads "name=value" words as parameters and "-x" as a
+// switch, and the script's text is code, so an address that is not a plain
+// dotted quad is handled as an empty one: no command runs.
 void address_tap_adapter(BridgeStartSystem& system, const std::string& guid, const std::string& tap_address) {
     const TapAddress address = tap_address_and_mask(tap_address);
-    if (address.address.empty()) return;
+    if (!parse_dotted_ipv4(address.address) || !parse_dotted_ipv4(address.mask)) return;
     (void)system.run_hidden("netsh", {"interface", "ipv4", "set", "address", "name=" + guid, "static",
                                       address.address, address.mask});
-    if (!parse_dotted_ipv4(address.address) || !parse_dotted_ipv4(address.mask)) return;
     run_powershell(system, "$a = " + adapter_filter(guid) +
                                "; if ($a) { netsh interface ipv4 set address name=\"" +
                                "$($a.Name)\" static " + address.address + " " + address.mask + " }");

@@ -9,6 +9,7 @@
 #include "text/powershell_quotes.h"
 #include "text/unicode_text.h"
 #include "text/utf16_text.h"
+#include "util/ipv4_address.h"
 #include "wg_engine/ipv4_cidr.h"
 #include "wg_engine/wg_config_block.h"
 #include "wg_engine/wg_key.h"
@@ -82,7 +83,8 @@ const WgEngineSystem& host_wg_engine_system() {
 }
 
 std::vector<std::string> host_address_arguments(std::string_view adapter_name, std::string_view wg_ip) {
-    const std::string_view host = unicode::trim_white_space(wg_ip.substr(0, wg_ip.find('/')));
+    std::string_view host = unicode::trim_white_space(wg_ip.substr(0, wg_ip.find('/')));
+    if (!parse_dotted_ipv4(host)) host = {};
     return {
         "interface",       "ipv4",           "set", "address", "name=" + std::string(adapter_name), "static",
         std::string(host), "255.255.255.255"};
