@@ -15,7 +15,6 @@ namespace tarvo {
 
 namespace {
 
-constexpr auto kReceiveTimeout = std::chrono::milliseconds(250);
 constexpr int kBindAttempts = 10;
 
 constexpr std::string_view kFirewallRuleScript =
@@ -58,7 +57,8 @@ Expected<std::unique_ptr<platform::GreSocket>, std::string> open_bound_socket(Br
                                                                               const Ipv4Address& local) {
     auto socket = system.open_gre_socket();
     if (!socket) return unexpected(std::string("Nie udało się utworzyć gniazda Raw Socket (Proto 47 GRE)"));
-    (void)(*socket)->set_receive_timeout(kReceiveTimeout);
+    // Best effort: the receiver bounds each wait itself.
+    (void)(*socket)->set_receive_timeout(kReceiveSlice);
     for (int attempt = 0; attempt < kBindAttempts; ++attempt) {
         if ((*socket)->bind(local)) return std::move(*socket);
         system.pause_after_failed_bind();

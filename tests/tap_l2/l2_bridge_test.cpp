@@ -8,6 +8,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
+#include <future>
 
 #include "support/recording_bridge_start.h"
 
@@ -100,6 +102,24 @@ TEST_F(L2BridgeStart, StopEndsTheThreadsBeforeClosingDeviceAndSocket) {
                                           "close socket (flag holders 1)"));
     EXPECT_TRUE(is_idle(bridge));
     EXPECT_EQ(bridge.tx_bytes->load(), 60u);  // kept until the next start
+}
+
+// Setting the socket's receive time-out is best effort. Where it fails, the
+// receiver must still see the cleared flag, or the stop (which holds the
+// shared state's lock) waits for ever in its join.
+TEST_F(L2BridgeStart, StopEndsTheReceiverEvenWhenTheSocketsTimeOutCouldNotBeSet) {
+    system.receive_timeout_failure = true;
+    ASSERT_TRUE(tarvo::launch_l2_bridge(bridge, inputs(), system));
+    system.network.wait_for_sent(1);  // the threads run
+
+    auto stop = std::async(std::launch::async, [&] { tarvo::stop_l2_bridge(bridge, false); });
+    if (stop.wait_for(std::chrono::seconds(20)) != std::future_status::ready) {
+        ADD_FAILURE() << "the stop was still joining the bridge threads after 20 s";
+        // A datagram for the bridge wakes a receiver that waits for ever.
+        system.network.deliver(kHub, tarvo::Ipv4Address{{10, 200, 0, 7}}, std::vector<std::uint8_t>(12, 0));
+    }
+    stop.get();
+    EXPECT_TRUE(is_idle(bridge));
 }
 
 struct FailureCase {
