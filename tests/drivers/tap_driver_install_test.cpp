@@ -33,8 +33,14 @@ public:
     Expected<platform::ProcessOutput, platform::OsError> run_installer(
         const std::string& program, const std::vector<std::string>& args,
         const std::filesystem::path&) override {
-        std::string call = "install " + program.substr(program.size() - std::string("tapinstall.exe").size());
-        for (const auto& arg : args) call += " " + arg.substr(arg.find_last_of("\\/") + 1);
+        // File names only: the folder is the host's.
+        const auto file_name = [](const std::string& path) { return path.substr(path.find_last_of("\\/") + 1); };
+        std::string call = "install ";
+        call += file_name(program);
+        for (const auto& arg : args) {
+            call += ' ';
+            call += file_name(arg);
+        }
         calls.push_back(call);
         return installer;
     }
