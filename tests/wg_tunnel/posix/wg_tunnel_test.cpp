@@ -6,6 +6,7 @@
 #include <signal.h>
 
 #include <chrono>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -35,17 +36,32 @@ bool starts_with(const std::optional<std::string>& line, const std::string& pref
     return line && line->rfind(prefix, 0) == 0;
 }
 
-TEST(WgTunnel, HandshakePingBothWaysCountersGrowAndCloseRemovesEverything) {
-    if (const auto why = testing::WgTunnelLab::unavailable()) GTEST_SKIP() << *why;
-    testing::WgTunnelLab lab(TARVO_WINTOOLS_STANDIN);
-    ASSERT_TRUE(lab.ready()) << lab.error();
-    ASSERT_TRUE(lab.start_client(testing::helper_program("wg_engine_child")));
-    auto& client = lab.client();
+// Whether the client's next line starts with `prefix`; a failure says what came.
+::testing::AssertionResult next_line_starts(testing::PipedChild& client, const std::string& prefix) {
+    const auto line = client.read_line();
+    if (starts_with(line, prefix)) return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << "awaited a line starting \"" << prefix << "\", got "
+                                         << line.value_or("nothing within 30 s");
+}
 
-    const auto started = client.read_line();
-    ASSERT_TRUE(starts_with(started, "started ")) << started.value_or("(nothing)");
-    const auto handshake = client.read_line();
-    ASSERT_TRUE(starts_with(handshake, "handshake ")) << handshake.value_or("(nothing)");
+// A lab with the engine started by the helper in its client namespace.
+class WgTunnelStarted : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (const auto why = testing::WgTunnelLab::unavailable()) GTEST_SKIP() << *why;
+        lab_ = std::make_unique<testing::WgTunnelLab>(TARVO_WINTOOLS_STANDIN);
+        ASSERT_TRUE(lab_->ready()) << lab_->error();
+        ASSERT_TRUE(lab_->start_client(testing::helper_program("wg_engine_child")));
+        ASSERT_TRUE(next_line_starts(lab_->client(), "started "));
+    }
+
+    std::unique_ptr<testing::WgTunnelLab> lab_;
+};
+
+TEST_F(WgTunnelStarted, HandshakePingBothWaysCountersGrowAndCloseRemovesEverything) {
+    testing::WgTunnelLab& lab = *lab_;
+    auto& client = lab.client();
+    ASSERT_TRUE(next_line_starts(client, "handshake "));
 
     // The wintools stand-in gave the adapter its address, MTU and route.
     EXPECT_NE(lab.in_client("ip -4 addr show dev tarvo-client").find("198.51.100.2/32"), std::string::npos);
@@ -118,13 +134,8 @@ std::string leftovers_after(testing::WgTunnelLab& lab, std::chrono::seconds limi
 
 // WireGuard-NT removes the adapter when the handle that created it closes,
 // and a process that dies closes its handles: so does the stand-in.
-TEST(WgTunnel, AClientKilledOutrightLeavesNoAdapterAndNoWireguardGo) {
-    if (const auto why = testing::WgTunnelLab::unavailable()) GTEST_SKIP() << *why;
-    testing::WgTunnelLab lab(TARVO_WINTOOLS_STANDIN);
-    ASSERT_TRUE(lab.ready()) << lab.error();
-    ASSERT_TRUE(lab.start_client(testing::helper_program("wg_engine_child")));
-    const auto started = lab.client().read_line();
-    ASSERT_TRUE(starts_with(started, "started ")) << started.value_or("(nothing)");
+TEST_F(WgTunnelStarted, AClientKilledOutrightLeavesNoAdapterAndNoWireguardGo) {
+    testing::WgTunnelLab& lab = *lab_;
     ASSERT_FALSE(adapter_leftovers(lab).empty()) << "the adapter never came up";
 
     ASSERT_EQ(::kill(lab.client().pid(), SIGKILL), 0);
@@ -136,25 +147,18 @@ TEST(WgTunnel, AClientKilledOutrightLeavesNoAdapterAndNoWireguardGo) {
 
 // A wireguard-go that does not end on SIGTERM (here: stopped) is killed after
 // a bounded wait, so closing the adapter ends.
-TEST(WgTunnel, ClosingEndsAWireguardGoThatDoesNotAnswerTheStopSignal) {
-    if (const auto why = testing::WgTunnelLab::unavailable()) GTEST_SKIP() << *why;
-    testing::WgTunnelLab lab(TARVO_WINTOOLS_STANDIN);
-    ASSERT_TRUE(lab.ready()) << lab.error();
-    ASSERT_TRUE(lab.start_client(testing::helper_program("wg_engine_child")));
+TEST_F(WgTunnelStarted, ClosingEndsAWireguardGoThatDoesNotAnswerTheStopSignal) {
+    testing::WgTunnelLab& lab = *lab_;
     auto& client = lab.client();
-    const auto started = client.read_line();
-    ASSERT_TRUE(starts_with(started, "started ")) << started.value_or("(nothing)");
     // Past the helper's last question to wireguard-go, which a stopped one
     // would never answer.
-    const auto handshake = client.read_line();
-    ASSERT_TRUE(starts_with(handshake, "handshake ")) << handshake.value_or("(nothing)");
+    ASSERT_TRUE(next_line_starts(client, "handshake "));
     const auto running = testing::processes_in(lab.client_ns(), "wireguard-go", "tarvo-client");
     ASSERT_EQ(running.size(), 1u);
     ASSERT_EQ(::kill(running.front(), SIGSTOP), 0);
 
     client.send_line("close");
-    const auto closed = client.read_line();
-    EXPECT_TRUE(starts_with(closed, "closed ")) << "no \"closed\" line within 30 s of the last output";
+    EXPECT_TRUE(next_line_starts(client, "closed "));
     const std::string left = leftovers_after(lab, std::chrono::seconds(30));
     EXPECT_TRUE(left.empty()) << "30 s after the close, still there: " << left;
     if (!left.empty()) ::kill(running.front(), SIGKILL);
