@@ -4,6 +4,9 @@ namespace tarvo {
 
 CommandOutput command_output_from(const Expected<platform::ProcessOutput, platform::OsError>& result) {
     if (!result) return {-1, platform::describe(result.error())};
+    // A child that ran keeps its exit code even when some of its output was
+    // lost; only a status that could not be read at all reads as -1.
+    if (!result->exit_code_read) return {-1, platform::describe(*result->collect_error)};
     return {result->exit_code,
             decode_utf8_lossy(result->stdout_bytes) + decode_utf8_lossy(result->stderr_bytes)};
 }

@@ -30,7 +30,8 @@ CommandOutput run_hidden_in(std::string_view program, const std::vector<std::str
 using text::decode_utf8_lossy;
 
 // What a caller sees of a child run: -1 and the error's text when it could not
-// be run, else its exit code and standard output followed by standard error.
+// be started or its exit status could not be read, else its exit code and
+// standard output followed by standard error (as much as could be read).
 CommandOutput command_output_from(const Expected<platform::ProcessOutput, platform::OsError>& result);
 
 }  // namespace tarvo

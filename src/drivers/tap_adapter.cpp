@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cstdint>
+#include <utility>
 
 #include "platform/registry.h"
 #include "text/ascii_case.h"
@@ -47,6 +48,23 @@ std::string host_of(std::string_view address) {
     return std::string(address.substr(0, address.size() - 1)) + "10";
 }
 
+class RegistryClassKey final : public AdapterClassKey {
+public:
+    explicit RegistryClassKey(platform::RegistryKey key) : key_(std::move(key)) {}
+
+    platform::RegistryKey::Subkey subkey_at(std::uint32_t index) const override {
+        return key_.subkey_at(index);
+    }
+    std::optional<std::string> subkey_text(std::string_view subkey, std::string_view value) const override {
+        const auto opened = key_.open_subkey(subkey);
+        if (!opened) return std::nullopt;
+        return opened->read_string(value);
+    }
+
+private:
+    platform::RegistryKey key_;
+};
+
 }  // namespace
 
 bool is_braced_guid(std::string_view text) {
@@ -58,20 +76,24 @@ bool is_braced_guid(std::string_view text) {
     return true;
 }
 
-std::optional<std::string> find_tap_adapter_below(std::string_view class_key_path) {
-    const auto class_key = platform::open_local_machine_key(class_key_path);
-    if (!class_key) return std::nullopt;
+std::optional<std::string> find_tap_adapter_in(const AdapterClassKey& class_key) {
     using State = platform::RegistryKey::Subkey::State;
-    for (std::uint32_t index = 0;; ++index) {
-        const auto subkey = class_key->subkey_at(index);
+    for (std::uint32_t index = 0; index < kAdapterSubkeyLimit; ++index) {
+        const auto subkey = class_key.subkey_at(index);
         if (subkey.state == State::no_more_items) return std::nullopt;
         if (subkey.state == State::unreadable) continue;
-        const auto adapter = class_key->open_subkey(subkey.name);
-        if (!adapter) continue;
-        if (!is_tap_component_id(adapter->read_string("ComponentId").value_or(""))) continue;
-        auto guid = adapter->read_string("NetCfgInstanceId");
+        // A subkey that cannot be opened has no ComponentId either: skipped.
+        if (!is_tap_component_id(class_key.subkey_text(subkey.name, "ComponentId").value_or(""))) continue;
+        auto guid = class_key.subkey_text(subkey.name, "NetCfgInstanceId");
         if (guid && is_braced_guid(*guid)) return guid;
     }
+    return std::nullopt;
+}
+
+std::optional<std::string> find_tap_adapter_below(std::string_view class_key_path) {
+    auto class_key = platform::open_local_machine_key(class_key_path);
+    if (!class_key) return std::nullopt;
+    return find_tap_adapter_in(RegistryClassKey(std::move(*class_key)));
 }
 
 std::optional<std::string> find_tap_adapter() {

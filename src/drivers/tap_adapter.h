@@ -2,6 +2,7 @@
 // gives it.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -12,6 +13,27 @@ namespace tarvo {
 
 // "{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}" with hexadecimal digits of either case.
 bool is_braced_guid(std::string_view text);
+
+// The network adapter class key as the search reads it; tests stand in for it.
+class AdapterClassKey {
+public:
+    virtual ~AdapterClassKey() = default;
+    virtual platform::RegistryKey::Subkey subkey_at(std::uint32_t index) const = 0;
+    // A text value of the named subkey; none when the subkey cannot be opened
+    // or the value is missing or not text.
+    virtual std::optional<std::string> subkey_text(std::string_view subkey, std::string_view value) const = 0;
+};
+
+// How many subkey indexes the search asks for at most. A registry that keeps
+// failing with an error other than "no more items" would otherwise keep the
+// walk (and the bridge start that holds the shared state's lock) going for
+// ever. The class key holds one subkey per adapter instance, numbered with
+// four digits (0000 to 9999), and a few named ones, so no real key comes near.
+inline constexpr std::uint32_t kAdapterSubkeyLimit = 16384;
+
+// The search below `class_key`: indexes from 0 until "no more items" or the
+// limit, skipping any that cannot be read.
+std::optional<std::string> find_tap_adapter_in(const AdapterClassKey& class_key);
 
 // The NetCfgInstanceId of the first subkey (in enumeration order) whose
 // ComponentId is "tap0901" or "root\tap0901" in any letter case. The GUID goes

@@ -22,6 +22,18 @@ std::string inf_argument(const std::filesystem::path& inf) {
     return platform::path_from_text(text) == inf ? text : "OemVista.inf";
 }
 
+class SystemTapDriver final : public TapDriverSystem {
+public:
+    void extract_embedded_files() override { (void)tarvo::extract_embedded_files(); }
+    std::optional<std::string> find_tap_adapter() override { return tarvo::find_tap_adapter(); }
+    Expected<platform::ProcessOutput, platform::OsError> run_installer(
+        const std::string& program, const std::vector<std::string>& args,
+        const std::filesystem::path& working_dir) override {
+        return platform::run_process_hidden(program, args, working_dir);
+    }
+    void reset_tap_adapter() override { tarvo::reset_tap_adapter(); }
+};
+
 }  // namespace
 
 std::string tap_adapters_script(const std::string& cmdlet) {
@@ -30,20 +42,26 @@ std::string tap_adapters_script(const std::string& cmdlet) {
            cmdlet + " -Confirm:$false -ErrorAction SilentlyContinue";
 }
 
-Expected<std::string, std::string> ensure_tap_driver() {
-    (void)extract_embedded_files();
-    if (auto guid = find_tap_adapter()) return std::move(*guid);
+TapDriverSystem& system_tap_driver_system() {
+    static SystemTapDriver system;
+    return system;
+}
+
+Expected<std::string, std::string> ensure_tap_driver(TapDriverSystem& system) {
+    system.extract_embedded_files();
+    if (auto guid = system.find_tap_adapter()) return std::move(*guid);
 
     const auto folder = driver_folder();
-    const auto installed = platform::run_process_hidden(
-        platform::path_text(folder / "tapinstall.exe"),
-        {"install", inf_argument(folder / "OemVista.inf"), "tap0901"}, folder);
+    const auto installed = system.run_installer(platform::path_text(folder / "tapinstall.exe"),
+                                                {"install", inf_argument(folder / "OemVista.inf"), "tap0901"},
+                                                folder);
     if (!installed)
         return unexpected("Nie udało się uruchomić tapinstall.exe: " + platform::describe(installed.error()));
 
-    // The installer's exit code says nothing reliable; the registry does.
-    if (auto guid = find_tap_adapter()) {
-        reset_tap_adapter();
+    // The installer's exit code (or its output, even unread) says nothing
+    // reliable; the registry does.
+    if (auto guid = system.find_tap_adapter()) {
+        system.reset_tap_adapter();
         return std::move(*guid);
     }
     return unexpected("Instalacja sterownika TAP-Windows nie powiodła się: " +

@@ -3,10 +3,14 @@
 #pragma once
 
 #include <condition_variable>
+#include <filesystem>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <string>
+#include <vector>
 
+#include "platform/process.h"
 #include "util/expected.h"
 
 namespace tarvo {
@@ -16,10 +20,28 @@ namespace tarvo {
 // and on the adapter named "SD-WAN-L2".
 std::string tap_adapters_script(const std::string& cmdlet);
 
+// What the driver installation works on; tests record it.
+class TapDriverSystem {
+public:
+    virtual ~TapDriverSystem() = default;
+    virtual void extract_embedded_files() = 0;
+    virtual std::optional<std::string> find_tap_adapter() = 0;
+    // Runs the installer hidden in `working_dir` and waits for it; the error
+    // only when it could not be started.
+    virtual Expected<platform::ProcessOutput, platform::OsError> run_installer(
+        const std::string& program, const std::vector<std::string>& args,
+        const std::filesystem::path& working_dir) = 0;
+    virtual void reset_tap_adapter() = 0;
+};
+
+TapDriverSystem& system_tap_driver_system();
+
 // The adapter's GUID, after writing the embedded files and, when no adapter
-// is found, running the driver installer and then the reset. Errors are the
-// ready Polish texts.
-Expected<std::string, std::string> ensure_tap_driver();
+// is found, running the driver installer and then the reset. An installer
+// that was started counts as run, even when its output or exit status could
+// not be read: the registry then tells whether it installed the adapter.
+// Errors are the ready Polish texts.
+Expected<std::string, std::string> ensure_tap_driver(TapDriverSystem& system = system_tap_driver_system());
 
 // The adapter's IPv4 address back to DHCP (when an adapter is found), then
 // every TAP-Windows adapter disabled. Results are ignored.

@@ -3,6 +3,7 @@
 #include "drivers/hidden_command.h"
 #include "platform/files.h"
 #include "platform/paths.h"
+#include "text/powershell_quotes.h"
 
 namespace tarvo {
 
@@ -24,15 +25,6 @@ void install_program_copy(const std::filesystem::path& running, const InstallLoc
     (void)platform::copy_file_over(running, copy);
 }
 
-std::string double_apostrophes(std::string_view text) {
-    std::string out;
-    for (char c : text) {
-        out.push_back(c);
-        if (c == '\'') out.push_back('\'');
-    }
-    return out;
-}
-
 std::string shortcut_script(std::string_view target, std::string_view working_folder) {
     std::string script =
         "$d = [Environment]::GetFolderPath('Desktop'); if ($d) { $lnk = Join-Path $d 'Tarvo Client.lnk'; "
@@ -49,8 +41,8 @@ std::string shortcut_script(std::string_view target, std::string_view working_fo
 std::string shortcut_script_for(const std::filesystem::path& running, const InstallLocations& where) {
     std::error_code ec;
     const auto target = std::filesystem::exists(where.program_copy(), ec) ? where.program_copy() : running;
-    return shortcut_script(double_apostrophes(platform::path_text(target)),
-                           double_apostrophes(platform::path_text(where.program_data)));
+    return shortcut_script(text::double_powershell_quotes(platform::path_text(target)),
+                           text::double_powershell_quotes(platform::path_text(where.program_data)));
 }
 
 void create_desktop_shortcut(const std::filesystem::path& running, const InstallLocations& where) {

@@ -22,11 +22,9 @@ InstallLocations install_locations();
 void install_program_copy(const std::filesystem::path& running, const InstallLocations& where);
 
 // The one-line PowerShell script that (re)creates "Tarvo Client.lnk" on the
-// desktop; `target` and `working_folder` are path texts, apostrophes doubled.
+// desktop; `target` and `working_folder` are path texts with PowerShell's
+// quote characters already doubled.
 std::string shortcut_script(std::string_view target, std::string_view working_folder);
-
-// Doubles every apostrophe, for a single-quoted PowerShell string.
-std::string double_apostrophes(std::string_view text);
 
 // The script for the installed copy when it exists, else for `running`.
 std::string shortcut_script_for(const std::filesystem::path& running, const InstallLocations& where);

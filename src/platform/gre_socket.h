@@ -38,6 +38,8 @@ class GreSocket {
 public:
     virtual ~GreSocket() = default;
 
+    // The socket's own receive time-out (best effort: a receive is bounded by
+    // its `wait` whether or not this took effect).
     virtual Status<OsError> set_receive_timeout(std::chrono::milliseconds timeout) = 0;
     // Binds to a local address with port 0.
     virtual Status<OsError> bind(const Ipv4Address& local) = 0;
@@ -45,8 +47,11 @@ public:
     // fragments when it does not fit the path: don't-fragment is never set.
     virtual Status<SocketFailure> send_to(std::span<const std::uint8_t> gre_payload,
                                           const Ipv4Address& destination) = 0;
-    // Waits up to the receive time-out for one packet.
-    virtual Expected<ReceivedPacket, SocketFailure> receive_from(std::span<std::uint8_t> buffer) = 0;
+    // Waits up to `wait` for one packet, and never longer, so a thread that
+    // receives in a loop sees its stop flag even where the socket's time-out
+    // could not be set. Nothing in time is a failure with `timed_out`.
+    virtual Expected<ReceivedPacket, SocketFailure> receive_from(std::span<std::uint8_t> buffer,
+                                                                 std::chrono::milliseconds wait) = 0;
 };
 
 // Readies the system's socket library (Winsock 2.2 on Windows; nothing to do

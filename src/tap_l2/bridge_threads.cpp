@@ -60,7 +60,7 @@ void gre_to_tap_loop(GreToTapContext context) {
     const auto transfer = context.tap->new_transfer();
     std::array<std::uint8_t, kMaxFrameSize> packet{};
     while (context.running->load()) {
-        const auto received = context.socket->receive_from(packet);
+        const auto received = context.socket->receive_from(packet, kReceiveSlice);
         if (!received) continue;  // a time-out or a failure: test the flag again
         const auto payload = accept_datagram(std::span(packet).first(received->length), received->source,
                                              context.hub_ipv4, context.tunnel_id);

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <cstdlib>
 #include <memory>
@@ -18,6 +19,10 @@
 namespace tarvo {
 
 using ByteCounter = std::atomic<std::uint64_t>;
+
+// The receiver's longest wait for a datagram, also set as the socket's own
+// receive time-out: a stop reaches the receiver within one such slice.
+inline constexpr auto kReceiveSlice = std::chrono::milliseconds(250);
 
 struct TapToGreContext {
     std::shared_ptr<std::atomic<bool>> running;
@@ -57,9 +62,10 @@ struct ArpKeepaliveContext {
 // before the loop ends.
 void tap_to_gre_loop(TapToGreContext context);
 
-// Receives from the socket (its receive time-out bounds each wait), writes
-// each accepted frame to the TAP and counts it in rx_bytes whatever the
-// write's outcome, and answers an empty datagram with a bare header. A write
+// Receives from the socket (each wait bounded by kReceiveSlice, whether or
+// not the socket's own time-out could be set), writes each accepted frame to
+// the TAP and counts it in rx_bytes whatever the write's outcome, and answers
+// an empty datagram with a bare header. A write
 // still pending after one 250-ms slice is cancelled and awaited, so the
 // receive buffer is never reused under a pending write.
 void gre_to_tap_loop(GreToTapContext context);

@@ -8,13 +8,13 @@
 #include "drivers/tap_driver.h"
 #include "tap_l2/bridge_addresses.h"
 #include "tap_l2/bridge_threads.h"
+#include "text/powershell_quotes.h"
 #include "util/ipv4_address.h"
 
 namespace tarvo {
 
 namespace {
 
-constexpr auto kReceiveTimeout = std::chrono::milliseconds(250);
 constexpr int kBindAttempts = 10;
 
 constexpr std::string_view kFirewallRuleScript =
@@ -27,20 +27,21 @@ void run_powershell(BridgeStartSystem& system, std::string script) {
 }
 
 std::string adapter_filter(const std::string& guid) {
-    return "Get-NetAdapter -IncludeHidden | Where-Object { $_.InterfaceGuid -eq '" + guid +
+    return "Get-NetAdapter -IncludeHidden | Where-Object { $_.InterfaceGuid -eq '" +
+           text::double_powershell_quotes(guid) +
            "' -or $_.InterfaceDescription -like '*TAP-Windows*' } | Select-Object -First 1";
 }
 
-// The address goes to netsh as separate arguments. The fallback script names
-// the adapter by the system's own name and gets the address inside its text,
-// so it runs only for addresses that are plain dotted quads: the
-// orchestrator's text must never become PowerShell code.
+// Both commands get the address: netsh as an argument of its own, the
+// fallback script (which names the adapter by the system's own name) inside
+// its text. netsh reads "name=value" words as parameters and "-x" as a
+// switch, and the script's text is code, so an address that is not a plain
+// dotted quad is handled as an empty one: no command runs.
 void address_tap_adapter(BridgeStartSystem& system, const std::string& guid, const std::string& tap_address) {
     const TapAddress address = tap_address_and_mask(tap_address);
-    if (address.address.empty()) return;
+    if (!parse_dotted_ipv4(address.address) || !parse_dotted_ipv4(address.mask)) return;
     (void)system.run_hidden("netsh", {"interface", "ipv4", "set", "address", "name=" + guid, "static",
                                       address.address, address.mask});
-    if (!parse_dotted_ipv4(address.address) || !parse_dotted_ipv4(address.mask)) return;
     run_powershell(system, "$a = " + adapter_filter(guid) +
                                "; if ($a) { netsh interface ipv4 set address name=\"" +
                                "$($a.Name)\" static " + address.address + " " + address.mask + " }");
@@ -56,7 +57,8 @@ Expected<std::unique_ptr<platform::GreSocket>, std::string> open_bound_socket(Br
                                                                               const Ipv4Address& local) {
     auto socket = system.open_gre_socket();
     if (!socket) return unexpected(std::string("Nie udało się utworzyć gniazda Raw Socket (Proto 47 GRE)"));
-    (void)(*socket)->set_receive_timeout(kReceiveTimeout);
+    // Best effort: the receiver bounds each wait itself.
+    (void)(*socket)->set_receive_timeout(kReceiveSlice);
     for (int attempt = 0; attempt < kBindAttempts; ++attempt) {
         if ((*socket)->bind(local)) return std::move(*socket);
         system.pause_after_failed_bind();

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "util/ipv4_address.h"
+
 namespace tarvo {
 
 TunnelShape tunnel_shape(const BootstrapResult& result, bool force_l3) {
@@ -27,7 +29,7 @@ std::string_view tunnel_status_label(const TunnelShape& shape) {
 }
 
 std::string probe_target(const std::string& hub_wg_ip) {
-    return hub_wg_ip.empty() ? std::string(kDefaultHubAddress) : hub_wg_ip;
+    return parse_dotted_ipv4(hub_wg_ip) ? hub_wg_ip : std::string(kDefaultHubAddress);
 }
 
 }  // namespace tarvo

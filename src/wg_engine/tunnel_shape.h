@@ -27,7 +27,9 @@ TunnelShape tunnel_shape(const BootstrapResult& result, bool force_l3);
 // "PRZEPUSTKA (L2+L3)", "WŁĄCZONY (L3)", "WYMUSZONY L3", ...
 std::string_view tunnel_status_label(const TunnelShape& shape);
 
-// The hub's tunnel address as received, or the default when it is empty.
+// The hub's tunnel address as received when it is a strict dotted quad, else
+// the default, as for an empty one: the target goes to ping, which reads a
+// leading '-' or '/' as an option, and stands for the hub's GRE address.
 std::string probe_target(const std::string& hub_wg_ip);
 
 }  // namespace tarvo

@@ -6,8 +6,10 @@
 
 #include "drivers/embedded_files.h"
 #include "platform/resolver.h"
+#include "text/powershell_quotes.h"
 #include "text/unicode_text.h"
 #include "text/utf16_text.h"
+#include "util/ipv4_address.h"
 #include "wg_engine/ipv4_cidr.h"
 #include "wg_engine/wg_config_block.h"
 #include "wg_engine/wg_key.h"
@@ -81,7 +83,8 @@ const WgEngineSystem& host_wg_engine_system() {
 }
 
 std::vector<std::string> host_address_arguments(std::string_view adapter_name, std::string_view wg_ip) {
-    const std::string_view host = unicode::trim_white_space(wg_ip.substr(0, wg_ip.find('/')));
+    std::string_view host = unicode::trim_white_space(wg_ip.substr(0, wg_ip.find('/')));
+    if (!parse_dotted_ipv4(host)) host = {};
     return {
         "interface",       "ipv4",           "set", "address", "name=" + std::string(adapter_name), "static",
         std::string(host), "255.255.255.255"};
@@ -89,10 +92,10 @@ std::vector<std::string> host_address_arguments(std::string_view adapter_name, s
 
 std::string mtu_and_routes_script(std::string_view adapter_name,
                                   const std::vector<std::string>& allowed_ips) {
-    const std::string name(adapter_name);
+    const std::string name = text::double_powershell_quotes(adapter_name);
     std::string routes;
     for (const Ipv4Cidr& cidr : parsed_allowed_ips(allowed_ips)) {
-        const std::string prefix = format_ipv4_cidr(cidr);
+        const std::string prefix = text::double_powershell_quotes(format_ipv4_cidr(cidr));
         if (!routes.empty()) routes += "; ";
         routes += "Remove-NetRoute -DestinationPrefix '" + prefix +
                   "' -Confirm:$false -ErrorAction SilentlyContinue; New-NetRoute -DestinationPrefix '" +

@@ -74,7 +74,10 @@ void close_wg_engine(WgEngine& engine, const WgEngineSystem& system = host_wg_en
 std::optional<WgPeerTraffic> read_wg_peer_traffic(const WgEngine& engine);
 
 // The netsh arguments that give the adapter the host part of `wg_ip` (before
-// its first '/', trimmed) with the mask 255.255.255.255.
+// its first '/', trimmed) with the mask 255.255.255.255. A host that is not a
+// strict dotted quad goes as an empty address, as an empty host does: netsh
+// reads "name=value" words as parameters and "-x" or "/x" as switches, so no
+// other orchestrator text may reach it.
 std::vector<std::string> host_address_arguments(std::string_view adapter_name, std::string_view wg_ip);
 
 // The PowerShell script that sets the MTU and one route per allowed IP that

@@ -28,7 +28,7 @@ struct Adapter {
     std::string name;
     bool created = false;    // by WireGuardCreateAdapter: closing it removes the adapter
     bool in_memory = false;  // nothing real behind it
-    pid_t pid = 0;           // the wireguard-go this handle started
+    WireguardGo process;     // the wireguard-go this handle started
 };
 
 struct InMemoryAdapter {
@@ -77,16 +77,16 @@ TARVO_EXPORT WgAdapterHandle WireGuardCreateAdapter(const char16_t* name, const 
     if (!may_change_network()) {
         std::fprintf(stderr, "%s\n", network_left_alone_note(kTool).c_str());
         in_memory[adapter_name] = InMemoryAdapter{};
-        return new_handle({adapter_name, true, true, 0});
+        return new_handle({adapter_name, true, true, {}});
     }
     // WireGuard-NT replaces an adapter a crashed run left behind; so does this.
     if (uapi_answers(adapter_name)) end_foreign_wireguard_go(adapter_name);
-    const auto pid = start_wireguard_go(adapter_name);
-    if (!pid) {
-        say(pid.error());
+    auto process = start_wireguard_go(adapter_name);
+    if (!process) {
+        say(process.error());
         return nullptr;
     }
-    return new_handle({adapter_name, true, false, *pid});
+    return new_handle({adapter_name, true, false, *process});
 }
 
 TARVO_EXPORT WgAdapterHandle WireGuardOpenAdapter(const char16_t* name) {
@@ -94,8 +94,8 @@ TARVO_EXPORT WgAdapterHandle WireGuardOpenAdapter(const char16_t* name) {
     record_call(kTool, {"WireGuardOpenAdapter", adapter_name});
     std::lock_guard guard(lock);
     if (!may_change_network())
-        return in_memory.contains(adapter_name) ? new_handle({adapter_name, false, true, 0}) : nullptr;
-    return uapi_answers(adapter_name) ? new_handle({adapter_name, false, false, 0}) : nullptr;
+        return in_memory.contains(adapter_name) ? new_handle({adapter_name, false, true, {}}) : nullptr;
+    return uapi_answers(adapter_name) ? new_handle({adapter_name, false, false, {}}) : nullptr;
 }
 
 TARVO_EXPORT void WireGuardCloseAdapter(WgAdapterHandle handle) {
@@ -108,7 +108,7 @@ TARVO_EXPORT void WireGuardCloseAdapter(WgAdapterHandle handle) {
         in_memory.erase(adapter->name);
         return;
     }
-    stop_wireguard_go(adapter->pid, adapter->name);
+    stop_wireguard_go(adapter->process, adapter->name);
 }
 
 TARVO_EXPORT WgBool WireGuardSetAdapterState(WgAdapterHandle handle, std::int32_t state) {

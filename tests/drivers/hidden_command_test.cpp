@@ -19,5 +19,20 @@ TEST(CommandOutputFrom, AFailedStartIsMinusOneWithTheSystemText) {
     EXPECT_EQ(out.text, "No such file (os error 2)");
 }
 
+// A child that ran is never reported as one that could not be started.
+TEST(CommandOutputFrom, AChildThatRanKeepsItsExitCodeWhenReadingItsOutputFailed) {
+    platform::ProcessOutput ran{3, "part", "", platform::OsError{109, "The pipe has been ended"}};
+    const auto out = command_output_from(ran);
+    EXPECT_EQ(out.code, 3);
+    EXPECT_EQ(out.text, "part");
+}
+
+TEST(CommandOutputFrom, AnUnreadableExitStatusIsMinusOneWithItsText) {
+    platform::ProcessOutput ran{-1, "part", "", platform::OsError{6, "The handle is invalid"}, false};
+    const auto out = command_output_from(ran);
+    EXPECT_EQ(out.code, -1);
+    EXPECT_EQ(out.text, "The handle is invalid (os error 6)");
+}
+
 }  // namespace
 }  // namespace tarvo

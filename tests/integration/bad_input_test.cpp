@@ -155,5 +155,30 @@ TEST_F(BadInputTest, AWithdrawalByThePollShowsItsReasonAsReceivedAndRunsNothing)
                        "). Zatrzymuję WG i przełączam TAP w stan IDLE."));
 }
 
+// Addresses that netsh would read as parameters ("name=value") and ping as
+// options ("-t"): the client handles each as a missing address, so none of
+// them reaches a command line.
+TEST_F(BadInputTest, AddressesThatAreNoDottedQuadsReachNoCommandLine) {
+    nlohmann::json answer = nlohmann::json::parse(device_answer(kL2Link));
+    answer["wg_ip"] = "store=persistent";
+    answer["hub"]["hub_wg_ip"] = "-t";
+    answer["links"][0]["tap_ip"] = "store=persistent/24";
+    answer_sync(kKey, answer.dump());
+    run_power_on(context);
+
+    const auto calls = tunnel.calls();
+    EXPECT_NE(std::find(calls.begin(), calls.end(), "ping -n 2 -w 900 10.200.0.1"), calls.end())
+        << ::testing::PrintToString(calls);
+    EXPECT_NE(std::find(calls.begin(), calls.end(), "start_bridge 6 10.200.0.1"), calls.end())
+        << ::testing::PrintToString(calls);
+    ASSERT_TRUE(tunnel.last_start);
+    EXPECT_EQ(host_address_arguments("tarvo-client", tunnel.last_start->wg_ip)[6], "");
+    for (const std::string& line : command_lines())
+        EXPECT_EQ(line.find("store="), std::string::npos) << line;
+    auto state = context.shared->lock();
+    EXPECT_EQ(state->headline, "Laptop-7  •  WG: store=persistent");  // shown as received
+    EXPECT_EQ(state->detail, "Podsieć lokalna: 192.168.7.0/24   |   Hub: -t");
+}
+
 }  // namespace
 }  // namespace tarvo

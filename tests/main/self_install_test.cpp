@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "platform/paths.h"
+#include "support/powershell_literals.h"
 #include "support/temp_folder.h"
 
 namespace tarvo {
@@ -84,11 +87,6 @@ TEST(ShortcutScript, IsTheOneLinePowerShellScript) {
         "$sc.Save() }");
 }
 
-TEST(DoubleApostrophes, DoublesEveryOne) {
-    EXPECT_EQ(double_apostrophes("O'Brien's ''x"), "O''Brien''s ''''x");
-    EXPECT_EQ(double_apostrophes("plain"), "plain");
-}
-
 TEST_F(InstallFixture, ShortcutPointsAtTheInstalledCopyWhenItExists) {
     const auto quoted = [](const std::filesystem::path& p) { return "'" + platform::path_text(p) + "'"; };
     EXPECT_NE(shortcut_script_for(running, where).find("TargetPath = " + quoted(running)), std::string::npos);
@@ -97,15 +95,30 @@ TEST_F(InstallFixture, ShortcutPointsAtTheInstalledCopyWhenItExists) {
               std::string::npos);
 }
 
-TEST_F(InstallFixture, AnApostropheInThePathIsDoubledInsideTheScript) {
-    const auto odd = folder.path() / "Jan's" / "TarvoClient.exe";
-    write_bytes(odd, "x");
-    const std::string doubled = double_apostrophes(platform::path_text(odd));
-    ASSERT_NE(doubled.find("Jan''s"), std::string::npos);
-    const std::string script = shortcut_script_for(odd, where);
-    EXPECT_NE(script.find("TargetPath = '" + doubled + "'"), std::string::npos);
-    EXPECT_NE(script.find("IconLocation = '" + doubled + ",0'"), std::string::npos);
-    EXPECT_EQ(script.find("Jan's"), std::string::npos);
+// A program started from a folder whose name closes PowerShell's string with
+// any of its five quote characters, and whose copy into the program-data
+// folder failed: the script still names it in whole literals and runs
+// nothing of the name.
+TEST_F(InstallFixture, EveryQuoteCharacterInThePathStaysInsideTheScriptsLiterals) {
+    for (const char* quote : {"'", "\u2018", "\u2019", "\u201A", "\u201B"}) {
+        const std::string q(quote);
+        const auto odd = folder.path() / "Users" / "Public" / platform::path_from_text("x" + q + ";Start-Process cmd;" + q) /
+                         "TarvoClient.exe";
+        write_bytes(odd, "x");
+        ASSERT_FALSE(std::filesystem::exists(where.program_copy()));
+
+        const auto reading = testing::read_powershell_literals(shortcut_script_for(odd, where));
+
+        EXPECT_FALSE(reading.unterminated) << q;
+        EXPECT_EQ(reading.code.find("Start-Process"), std::string::npos) << q << ": " << reading.code;
+        const auto count = [&](const std::string& value) {
+            return std::count(reading.literals.begin(), reading.literals.end(), value);
+        };
+        const std::string target = platform::path_text(odd);
+        EXPECT_EQ(count(target), 1) << q;
+        EXPECT_EQ(count(target + ",0"), 1) << q;
+        EXPECT_EQ(count(platform::path_text(where.program_data)), 1) << q;
+    }
 }
 
 }  // namespace

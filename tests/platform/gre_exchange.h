@@ -3,6 +3,7 @@
 #pragma once
 
 #include <array>
+#include <chrono>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -36,7 +37,8 @@ inline void expect_datagram_crosses(platform::GreSocket& from, const Ipv4Address
     ASSERT_TRUE(from.send_to(datagram, to_address).has_value());
 
     std::array<std::uint8_t, 2048> buffer{};
-    const auto received = to.receive_from(buffer);
+    // Generous: the packet ends the wait as soon as it is there.
+    const auto received = to.receive_from(buffer, std::chrono::seconds(10));
     ASSERT_TRUE(received.has_value()) << received.error().code;
     const std::size_t header_length = static_cast<std::size_t>(buffer[0] & 0x0F) * 4;
     EXPECT_EQ(received->source, from_address);

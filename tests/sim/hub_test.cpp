@@ -98,7 +98,7 @@ protected:
     Bytes receive_from_hub(Wanted wanted) {
         std::array<std::uint8_t, 2048> buffer{};
         for (int attempt = 0; attempt < 40; ++attempt) {
-            const auto received = peer_->receive_from(buffer);
+            const auto received = peer_->receive_from(buffer, std::chrono::milliseconds(250));
             if (!received || received->source != kHub) continue;
             const std::size_t ip_header = static_cast<std::size_t>(buffer[0] & 0x0F) * 4;
             Bytes gre(buffer.begin() + static_cast<std::ptrdiff_t>(ip_header),

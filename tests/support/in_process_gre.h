@@ -67,7 +67,6 @@ public:
 private:
     struct Endpoint {
         std::optional<Ipv4Address> bound;
-        std::chrono::milliseconds timeout{0};  // 0: wait without a limit
         std::deque<std::pair<Ipv4Address, std::vector<std::uint8_t>>> queue;
     };
 
@@ -80,11 +79,8 @@ private:
             network_.endpoints_.erase(endpoint_);
         }
 
-        Status<platform::OsError> set_receive_timeout(std::chrono::milliseconds timeout) override {
-            std::lock_guard lock(network_.mutex_);
-            endpoint_->timeout = timeout;
-            return Unit{};
-        }
+        // A receive is bounded by its own wait, as the seam promises.
+        Status<platform::OsError> set_receive_timeout(std::chrono::milliseconds) override { return Unit{}; }
         Status<platform::OsError> bind(const Ipv4Address& local) override {
             std::lock_guard lock(network_.mutex_);
             endpoint_->bound = local;
@@ -101,16 +97,10 @@ private:
             return Unit{};
         }
         Expected<platform::ReceivedPacket, platform::SocketFailure> receive_from(
-            std::span<std::uint8_t> buffer) override {
+            std::span<std::uint8_t> buffer, std::chrono::milliseconds wait) override {
             std::unique_lock lock(network_.mutex_);
-            const auto ready = [&] { return !endpoint_->queue.empty(); };
-            if (endpoint_->timeout.count() > 0) {
-                if (!network_.changed_.wait_for(lock, endpoint_->timeout, ready)) {
-                    return unexpected(platform::SocketFailure{kTimedOutCode, true});
-                }
-            } else {
-                network_.changed_.wait(lock, ready);
-            }
+            if (!network_.changed_.wait_for(lock, wait, [&] { return !endpoint_->queue.empty(); }))
+                return unexpected(platform::SocketFailure{kTimedOutCode, true});
             auto [source, packet] = std::move(endpoint_->queue.front());
             endpoint_->queue.pop_front();
             if (packet.size() > buffer.size())

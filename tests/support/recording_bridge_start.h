@@ -28,6 +28,7 @@ public:
     std::optional<platform::TapError> open_failure;
     std::optional<platform::TapError> media_failure;
     bool socket_failure = false;
+    bool receive_timeout_failure = false;  // setting the socket's receive time-out fails
     int bind_failures = 0;
     std::string mac_report = "00-FF-5A-1B-2C-3D\r\n";
     InProcessGreNetwork network;
@@ -93,6 +94,7 @@ private:
         ~Socket() override { owner_.calls.push_back(owner_.closed("close socket")); }
         Status<platform::OsError> set_receive_timeout(std::chrono::milliseconds timeout) override {
             owner_.calls.push_back("receive timeout " + std::to_string(timeout.count()));
+            if (owner_.receive_timeout_failure) return unexpected(platform::OsError{22, "invalid"});
             return inner_->set_receive_timeout(timeout);
         }
         Status<platform::OsError> bind(const Ipv4Address& local) override {
@@ -108,8 +110,8 @@ private:
             return inner_->send_to(payload, destination);
         }
         Expected<platform::ReceivedPacket, platform::SocketFailure> receive_from(
-            std::span<std::uint8_t> buffer) override {
-            return inner_->receive_from(buffer);
+            std::span<std::uint8_t> buffer, std::chrono::milliseconds wait) override {
+            return inner_->receive_from(buffer, wait);
         }
 
     private:

@@ -45,9 +45,14 @@ TEST(TunnelShape, GatewayForALanLinkOrADesktopNode) {
     EXPECT_FALSE(tunnel_shape(answer("Desktop", {"L3", "L2"}), false).gateway);
 }
 
-TEST(ProbeTarget, FallsBackOnlyForAnEmptyHubAddress) {
+TEST(ProbeTarget, IsTheHubAddressOnlyWhenItIsADottedQuad) {
+    EXPECT_EQ(probe_target("10.200.0.7"), "10.200.0.7");
     EXPECT_EQ(probe_target(""), "10.200.0.1");
-    EXPECT_EQ(probe_target(" 10.200.0.7"), " 10.200.0.7");  // used exactly as received
+    // ping reads a leading '-' or '/' as an option: anything but a plain
+    // address is handled as a missing one.
+    for (const char* hostile : {"-t", "/t", "-n 100000 10.200.0.7", "10.200.0.7 -t", " 10.200.0.7",
+                                "10.200.0.7/32", "hub.example", "10.200.0.256"})
+        EXPECT_EQ(probe_target(hostile), "10.200.0.1") << hostile;
 }
 
 }  // namespace

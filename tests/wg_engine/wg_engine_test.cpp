@@ -5,12 +5,14 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <map>
 #include <set>
 #include <string>
 #include <vector>
 
+#include "support/powershell_literals.h"
 #include "support/wg_start_inputs.h"
 #include "text/utf16_text.h"
 
@@ -328,6 +330,26 @@ TEST(WgEngineCommands, HostAddressIsThePartBeforeTheFirstSlashTrimmed) {
             << wg_ip;
     }
     EXPECT_EQ(host_address_arguments("tarvo-client", "")[6], "");
+}
+
+// netsh reads "name=value" words as parameters and a leading '-' or '/' as a
+// switch: a host that is not a plain dotted quad goes as an empty address.
+TEST(WgEngineCommands, AHostThatIsNoDottedQuadGoesAsAnEmptyAddress) {
+    for (const char* wg_ip : {"store=persistent", "store=persistent/32", "-?", "/?", "10.200.0.7 store=active",
+                              "10.200.0.07", "10.200.0.x", "10.200.0.7.1", "0x0A.0.0.1", "\xEF\xBC\x91.2.3.4"}) {
+        const auto args = host_address_arguments("tarvo-client", wg_ip);
+        ASSERT_EQ(args.size(), 8u) << wg_ip;
+        EXPECT_EQ(args[6], "") << wg_ip;
+        EXPECT_EQ(args[7], "255.255.255.255") << wg_ip;
+    }
+}
+
+TEST(WgEngineCommands, TheRouteScriptKeepsEachNameInsideItsLiteral) {
+    const auto reading =
+        testing::read_powershell_literals(mtu_and_routes_script("tarvo\u2019; calc; \u2019", {"10.1.0.0/16"}));
+    EXPECT_FALSE(reading.unterminated);
+    EXPECT_EQ(reading.code.find("calc"), std::string::npos) << reading.code;
+    EXPECT_EQ(std::count(reading.literals.begin(), reading.literals.end(), "tarvo\u2019; calc; \u2019"), 2);
 }
 
 TEST(WgEngineCommands, RoutesSkipWhatDoesNotParseAndNoneMeansNoScript) {

@@ -6,6 +6,7 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/time.h>
 
@@ -61,12 +62,22 @@ public:
         return Unit{};
     }
 
-    Expected<ReceivedPacket, SocketFailure> receive_from(std::span<std::uint8_t> buffer) override {
+    Expected<ReceivedPacket, SocketFailure> receive_from(std::span<std::uint8_t> buffer,
+                                                         std::chrono::milliseconds wait) override {
+        // The wait is poll's, not the socket's time-out, and the receive
+        // itself never blocks: nothing can hold the caller past `wait`.
+        pollfd readable{fd_, POLLIN, 0};
+        const int ready = ::poll(&readable, 1, static_cast<int>(wait.count()));
+        if (ready < 0) {
+            const int code = errno;
+            return unexpected(SocketFailure{code, code == EINTR});  // a signal: as if nothing came
+        }
+        if (ready == 0) return unexpected(SocketFailure{EAGAIN, true});
         sockaddr_in source{};
         socklen_t source_length = sizeof source;
         // MSG_TRUNC makes the call return the packet's real length, so an
         // oversized packet is seen as such rather than cut to a wrong frame.
-        const ssize_t received = ::recvfrom(fd_, buffer.data(), buffer.size(), MSG_TRUNC,
+        const ssize_t received = ::recvfrom(fd_, buffer.data(), buffer.size(), MSG_TRUNC | MSG_DONTWAIT,
                                             reinterpret_cast<sockaddr*>(&source), &source_length);
         if (received < 0) {
             const int code = errno;

@@ -157,13 +157,19 @@ Expected<ProcessOutput, OsError> run_process_hidden(std::string_view program,
     out_pipe.write_end.reset();
     err_pipe.write_end.reset();
 
+    // From here on the child runs: a failure to read it is no failure to start.
     ProcessOutput output;
     auto drained = drain(out_pipe.read_end.get(), err_pipe.read_end.get(), output.stdout_bytes,
                          output.stderr_bytes);
     auto exit_code = wait_for_exit(pid);  // always reaped, even after a read failure
-    if (!drained) return unexpected(drained.error());
-    if (!exit_code) return unexpected(exit_code.error());
-    output.exit_code = *exit_code;
+    if (!drained) output.collect_error = drained.error();
+    if (exit_code) {
+        output.exit_code = *exit_code;
+    } else {
+        output.exit_code = -1;
+        output.exit_code_read = false;
+        if (!output.collect_error) output.collect_error = exit_code.error();
+    }
     return output;
 }
 

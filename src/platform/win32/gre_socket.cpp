@@ -59,7 +59,18 @@ public:
         return Unit{};
     }
 
-    Expected<ReceivedPacket, SocketFailure> receive_from(std::span<std::uint8_t> buffer) override {
+    Expected<ReceivedPacket, SocketFailure> receive_from(std::span<std::uint8_t> buffer,
+                                                         std::chrono::milliseconds wait) override {
+        // select bounds the wait, not the socket's time-out, which may not
+        // have taken: once it reports a packet, recvfrom returns at once (only
+        // one thread receives).
+        fd_set readable;
+        FD_ZERO(&readable);
+        FD_SET(socket_, &readable);
+        timeval limit{static_cast<long>(wait.count() / 1000), static_cast<long>((wait.count() % 1000) * 1000)};
+        const int ready = select(0, &readable, nullptr, nullptr, &limit);
+        if (ready == SOCKET_ERROR) return unexpected(SocketFailure{WSAGetLastError(), false});
+        if (ready == 0) return unexpected(SocketFailure{WSAETIMEDOUT, true});
         sockaddr_in source{};
         int source_length = sizeof source;
         const int received = recvfrom(socket_, reinterpret_cast<char*>(buffer.data()),

@@ -2,11 +2,10 @@
 
 #include <windows.h>
 
-#include <cstdlib>
-#include <thread>
 #include <utility>
 
 #include "platform/paths.h"
+#include "platform/win32/child_output.h"
 #include "platform/win32/owned_handle.h"
 #include "platform/win32/wide_text.h"
 #include "text/windows_command_line.h"
@@ -92,26 +91,6 @@ Expected<OwnedHandle, OsError> open_null_input() {
                                      OPEN_EXISTING, 0, nullptr);
     if (null_device == INVALID_HANDLE_VALUE) return unexpected(last_os_error());
     return OwnedHandle(null_device);
-}
-
-struct Drained {
-    std::string bytes;
-    DWORD error = ERROR_SUCCESS;
-};
-
-// Reads until every writer has closed its end.
-Drained drain(HANDLE pipe) {
-    Drained result;
-    char buffer[8192];
-    while (true) {
-        DWORD count = 0;
-        if (!ReadFile(pipe, buffer, sizeof buffer, &count, nullptr)) {
-            const DWORD error = GetLastError();
-            if (error != ERROR_BROKEN_PIPE) result.error = error;
-            return result;
-        }
-        result.bytes.append(buffer, count);
-    }
 }
 
 // Only the three standard handles of this child are inherited, so a child
@@ -200,26 +179,8 @@ Expected<ProcessOutput, OsError> run_process_hidden(std::string_view program,
     out->write.close();
     err->write.close();
 
-    Drained stderr_result;
-    std::thread stderr_reader;
-    try {
-        stderr_reader = std::thread([&] { stderr_result = drain(err->read.get()); });
-    } catch (...) {
-        std::abort();  // a thread that cannot be started ends the process
-    }
-    Drained stdout_result = drain(out->read.get());
-    stderr_reader.join();
-
-    WaitForSingleObject(process.get(), INFINITE);
-    DWORD exit_code = 0;
-    if (!GetExitCodeProcess(process.get(), &exit_code)) return unexpected(last_os_error());
-    if (stdout_result.error != ERROR_SUCCESS)
-        return unexpected(os_error(static_cast<int>(stdout_result.error)));
-    if (stderr_result.error != ERROR_SUCCESS)
-        return unexpected(os_error(static_cast<int>(stderr_result.error)));
-
-    return ProcessOutput{static_cast<std::int32_t>(exit_code), std::move(stdout_result.bytes),
-                         std::move(stderr_result.bytes)};
+    // The child runs: from here on nothing is a failure to start it.
+    return win32::collect_child_output(process.get(), out->read.get(), err->read.get());
 }
 
 }  // namespace tarvo::platform

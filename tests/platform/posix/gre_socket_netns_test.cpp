@@ -5,6 +5,8 @@
 #include <unistd.h>
 
 #include <array>
+#include <chrono>
+#include <future>
 #include <memory>
 
 #include <gtest/gtest.h>
@@ -45,9 +47,34 @@ TEST_F(GreSocketNetns, ExchangesEoipDatagramsBothWays) {
 
 TEST_F(GreSocketNetns, ReceiveTimesOutWhenNothingArrives) {
     std::array<std::uint8_t, 2048> buffer{};
-    const auto received = socket_a_->receive_from(buffer);
+    const auto received = socket_a_->receive_from(buffer, std::chrono::milliseconds(250));
     ASSERT_FALSE(received.has_value());
     EXPECT_TRUE(received.error().timed_out);
+}
+
+// The bridge's receiver must see its stop flag even when the socket's own
+// receive time-out could not be set: the wait it asks for bounds the receive.
+TEST_F(GreSocketNetns, AReceiveEndsAfterItsWaitWithoutTheSocketsTimeOut) {
+    std::unique_ptr<GreSocket> plain;
+    tarvo::testing::run_in_namespace(namespaces_->a(), [&] {
+        auto socket = tarvo::platform::open_gre_socket();
+        if (socket && (*socket)->bind(kAddressA)) plain = std::move(*socket);
+    });
+    ASSERT_TRUE(plain);
+
+    std::array<std::uint8_t, 2048> buffer{};
+    auto receive = std::async(std::launch::async, [&] {
+        return plain->receive_from(buffer, std::chrono::milliseconds(100));
+    });
+    if (receive.wait_for(std::chrono::seconds(20)) != std::future_status::ready) {
+        ADD_FAILURE() << "the receive was still waiting after 20 s, asked to wait 100 ms";
+        // A packet ends the wait, so the test can end.
+        (void)socket_b_->send_to(tarvo::testing::sample_eoip_datagram(0x01, 60), kAddressA);
+    }
+    const auto received = receive.get();
+    if (!received.has_value()) {
+        EXPECT_TRUE(received.error().timed_out) << received.error().code;
+    }
 }
 
 TEST_F(GreSocketNetns, AFrameLargerThanTheLinkIsFragmentedNotRefused) {
@@ -56,7 +83,7 @@ TEST_F(GreSocketNetns, AFrameLargerThanTheLinkIsFragmentedNotRefused) {
     ASSERT_TRUE(socket_a_->send_to(datagram, kAddressB).has_value());
 
     std::array<std::uint8_t, 2048> buffer{};
-    const auto received = socket_b_->receive_from(buffer);
+    const auto received = socket_b_->receive_from(buffer, std::chrono::seconds(10));
     ASSERT_TRUE(received.has_value()) << received.error().code;
     ASSERT_EQ(received->length, 20 + datagram.size());
     EXPECT_EQ(buffer[20 + 12 + 1513], 0x3C);
@@ -65,7 +92,7 @@ TEST_F(GreSocketNetns, AFrameLargerThanTheLinkIsFragmentedNotRefused) {
 TEST_F(GreSocketNetns, APacketLargerThanTheBufferIsAFailureNotAShortFrame) {
     ASSERT_TRUE(socket_a_->send_to(tarvo::testing::sample_eoip_datagram(0x01, 2100), kAddressB).has_value());
     std::array<std::uint8_t, 2048> buffer{};
-    const auto oversized = socket_b_->receive_from(buffer);
+    const auto oversized = socket_b_->receive_from(buffer, std::chrono::seconds(10));
     ASSERT_FALSE(oversized.has_value());
     EXPECT_FALSE(oversized.error().timed_out);
 

@@ -3,8 +3,13 @@
 // wintools stand-in, and close_wg_engine takes it all down again.
 #include <gtest/gtest.h>
 
+#include <signal.h>
+
+#include <chrono>
+#include <memory>
 #include <sstream>
 #include <string>
+#include <thread>
 
 #include "support/helper_programs.h"
 #include "support/wg_tunnel_lab.h"
@@ -31,17 +36,32 @@ bool starts_with(const std::optional<std::string>& line, const std::string& pref
     return line && line->rfind(prefix, 0) == 0;
 }
 
-TEST(WgTunnel, HandshakePingBothWaysCountersGrowAndCloseRemovesEverything) {
-    if (const auto why = testing::WgTunnelLab::unavailable()) GTEST_SKIP() << *why;
-    testing::WgTunnelLab lab(TARVO_WINTOOLS_STANDIN);
-    ASSERT_TRUE(lab.ready()) << lab.error();
-    ASSERT_TRUE(lab.start_client(testing::helper_program("wg_engine_child")));
-    auto& client = lab.client();
+// Whether the client's next line starts with `prefix`; a failure says what came.
+::testing::AssertionResult next_line_starts(testing::PipedChild& client, const std::string& prefix) {
+    const auto line = client.read_line();
+    if (starts_with(line, prefix)) return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << "awaited a line starting \"" << prefix << "\", got "
+                                         << line.value_or("nothing within 30 s");
+}
 
-    const auto started = client.read_line();
-    ASSERT_TRUE(starts_with(started, "started ")) << started.value_or("(nothing)");
-    const auto handshake = client.read_line();
-    ASSERT_TRUE(starts_with(handshake, "handshake ")) << handshake.value_or("(nothing)");
+// A lab with the engine started by the helper in its client namespace.
+class WgTunnelStarted : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (const auto why = testing::WgTunnelLab::unavailable()) GTEST_SKIP() << *why;
+        lab_ = std::make_unique<testing::WgTunnelLab>(TARVO_WINTOOLS_STANDIN);
+        ASSERT_TRUE(lab_->ready()) << lab_->error();
+        ASSERT_TRUE(lab_->start_client(testing::helper_program("wg_engine_child")));
+        ASSERT_TRUE(next_line_starts(lab_->client(), "started "));
+    }
+
+    std::unique_ptr<testing::WgTunnelLab> lab_;
+};
+
+TEST_F(WgTunnelStarted, HandshakePingBothWaysCountersGrowAndCloseRemovesEverything) {
+    testing::WgTunnelLab& lab = *lab_;
+    auto& client = lab.client();
+    ASSERT_TRUE(next_line_starts(client, "handshake "));
 
     // The wintools stand-in gave the adapter its address, MTU and route.
     EXPECT_NE(lab.in_client("ip -4 addr show dev tarvo-client").find("198.51.100.2/32"), std::string::npos);
@@ -89,6 +109,59 @@ TEST(WgTunnel, WithoutWireguardGoTheAdapterIsNotCreated) {
     const auto line = lab.client().read_line();
     EXPECT_EQ(line, "failed WireGuardCreateAdapter zwrócił NULL (uruchom program jako Administrator)");
     EXPECT_EQ(lab.in_client("ip -o link show").find("tarvo-client"), std::string::npos);
+}
+
+// What is left of the client's adapter in the client namespace: its link
+// and its wireguard-go processes, as one line for a failure message.
+std::string adapter_leftovers(testing::WgTunnelLab& lab) {
+    std::string seen;
+    if (lab.in_client("ip -o link show").find("tarvo-client") != std::string::npos) seen += "link tarvo-client; ";
+    for (const pid_t pid : testing::processes_in(lab.client_ns(), "wireguard-go", "tarvo-client"))
+        seen += "wireguard-go pid " + std::to_string(pid) + "; ";
+    return seen;
+}
+
+// Waits up to `limit` until nothing of the adapter is left; what was last seen.
+std::string leftovers_after(testing::WgTunnelLab& lab, std::chrono::seconds limit) {
+    const auto until = std::chrono::steady_clock::now() + limit;
+    std::string seen = adapter_leftovers(lab);
+    while (!seen.empty() && std::chrono::steady_clock::now() < until) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        seen = adapter_leftovers(lab);
+    }
+    return seen;
+}
+
+// WireGuard-NT removes the adapter when the handle that created it closes,
+// and a process that dies closes its handles: so does the stand-in.
+TEST_F(WgTunnelStarted, AClientKilledOutrightLeavesNoAdapterAndNoWireguardGo) {
+    testing::WgTunnelLab& lab = *lab_;
+    ASSERT_FALSE(adapter_leftovers(lab).empty()) << "the adapter never came up";
+
+    ASSERT_EQ(::kill(lab.client().pid(), SIGKILL), 0);
+    lab.client().stop();  // reaps it
+
+    const std::string left = leftovers_after(lab, std::chrono::seconds(30));
+    EXPECT_TRUE(left.empty()) << "30 s after kill -9 of the client, still there: " << left;
+}
+
+// A wireguard-go that does not end on SIGTERM (here: stopped) is killed after
+// a bounded wait, so closing the adapter ends.
+TEST_F(WgTunnelStarted, ClosingEndsAWireguardGoThatDoesNotAnswerTheStopSignal) {
+    testing::WgTunnelLab& lab = *lab_;
+    auto& client = lab.client();
+    // Past the helper's last question to wireguard-go, which a stopped one
+    // would never answer.
+    ASSERT_TRUE(next_line_starts(client, "handshake "));
+    const auto running = testing::processes_in(lab.client_ns(), "wireguard-go", "tarvo-client");
+    ASSERT_EQ(running.size(), 1u);
+    ASSERT_EQ(::kill(running.front(), SIGSTOP), 0);
+
+    client.send_line("close");
+    EXPECT_TRUE(next_line_starts(client, "closed "));
+    const std::string left = leftovers_after(lab, std::chrono::seconds(30));
+    EXPECT_TRUE(left.empty()) << "30 s after the close, still there: " << left;
+    if (!left.empty()) ::kill(running.front(), SIGKILL);
 }
 
 }  // namespace
