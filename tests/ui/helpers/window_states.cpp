@@ -1,5 +1,5 @@
 // Opens the real window over a shared state set to one of a few looks, for
-// screenshots under Xvfb: window_states <start|connected|forced|refused|full-log|editing>.
+// screenshots under Xvfb: window_states <start|connected|forced|refused|full-log|editing|scripts>.
 // Nothing here talks to a network: the operations only count.
 #include <cstdio>
 #include <string>
@@ -59,6 +59,26 @@ bool apply_look(AppState& s, std::string_view look) {
                      "Odmowa zestawienia tunelu dla 'Serwis – Gdańsk': Przepustka serwisowa wygasła lub "
                      "została wyłączona.",
                      LogLevel::error);
+        return true;
+    }
+    if (look == "scripts") {
+        // Names and reasons in the scripts an orchestrator may send, and one
+        // character (U+20C0) that no font of the program has.
+        s.power_on = true;
+        s.headline = "Офис Київ – Αθήνα  •  Tunel activ: Timișoara, Constanța";
+        s.detail = "Koszt łącza 12,50 € / 9,90 £ / 1200 ₴ • Ελληνικά • Ђурђевдан • ǅ ǈ ǋ • znak \u20C0";
+        s.status_label = "WŁĄCZONY (L3)";
+        s.accent_color = kGreen;
+        set_card(s.orchestrator_card, "HTTPS OK — вузол «Львів»", true, false);
+        set_card(s.tunnel_card, "Σύνδεση OK (12 ms)", true, false);
+        set_card(s.bridge_card, "Punte EoIP: ș ț Ș Ț ă î â", false, true);
+        push_log_str(s,
+                     "Węzeł «Київ-Центр» odpowiedział: доступ дозволено ‰ € ₽ ₿ † ‡ ′ "
+                     "″",
+                     LogLevel::success);
+        push_log_str(s, "Κόμβος «Αθήνα»: σύνδεση αποκαταστάθηκε — Ωμέγα αβγδε", LogLevel::progress);
+        push_log_str(s, "Nod «Timișoara»: țară, șir, Ș Ț; Latin B: ƀ Ɓ ǅ ǆ Ǳ ȶ ɏ", LogLevel::warning);
+        push_log_str(s, "Brak znaku w żadnej czcionce: \u20C0 (koniec)", LogLevel::error);
         return true;
     }
     if (look == "full-log") {
