@@ -117,7 +117,10 @@ void draw_log_row(const DrawScale& scale, const LogEntry& entry, ImFont* font, f
             width = row_width;
         }
     }
-    ImGui::Dummy(ImVec2(row_width, y + line - origin.y));
+    // Whole pixels, as the gaps: the toolkit truncates the layout cursor toward
+    // zero, so a fractional row moves the end of the list by a pixel depending
+    // on the scroll position, and the list would stop following its newest row.
+    ImGui::Dummy(ImVec2(row_width, std::ceil(y + line - origin.y)));
 }
 
 }  // namespace

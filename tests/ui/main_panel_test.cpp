@@ -51,6 +51,19 @@ protected:
 
     void resize(float width, float height) { ImGui::GetIO().DisplaySize = ImVec2(width, height); }
 
+    // A new toolkit context and application over the same shared state, with
+    // only the fonts the window bakes before its first frame.
+    void restart_app() {
+        ImGui::DestroyContext(context_);
+        context_ = ImGui::CreateContext();
+        ImGui::GetIO().IniFilename = nullptr;
+        ImGui::GetIO().DeltaTime = 1.0f / 60;
+        app_ = std::make_unique<ClientApp>(app_->key_input, app_->state,
+                                           std::make_unique<RecordingOperations>(), load_font_faces());
+        app_->fonts.bake(*ImGui::GetIO().Fonts,
+                         {{FontFamily::proportional, 52}, {FontFamily::monospace, 52}});
+    }
+
     // One whole frame; fonts missing from the atlas are baked before it.
     FrameValues frame() {
         ImGuiIO& io = ImGui::GetIO();
@@ -252,6 +265,34 @@ TEST_F(MainPanelTest, LogSticksToTheBottomUntilScrolledUp) {
     push_rows(5);
     for (int i = 0; i < 3; ++i) frame();
     EXPECT_EQ(log->Scroll.y, scrolled) << "stays put after a scroll up";
+}
+
+// The start on a 1920 x 1080 screen with a full log: the first frame at
+// 760 x 690 with only the fonts baked before it, the next at 780 x 810 (the
+// first-frame resize) drawn with the 690-px frame's sizes, so its rows are
+// 12.5 px lines, then with its own. The last row is a single line.
+TEST_F(MainPanelTest, AFullLogStaysAtItsNewestRowThroughTheFirstFrameResize) {
+    {
+        auto state = app_->state->lock();
+        for (int i = 0; i < 499; ++i)
+            push_log(*state,
+                     "Zdarzenie " + std::to_string(i) +
+                         ": próbka ruchu, żółć gęślą jaźń — wiersz dość długi, by się zawinął w oknie.",
+                     LogLevel::progress);
+        push_log(*state, "Koniec.", LogLevel::neutral);
+    }
+    restart_app();
+    resize(760, 690);
+    frame();
+    resize(780, 810);
+    for (int i = 0; i < 4; ++i) frame();
+    ImGuiWindow* log = window_named("tarvo_logs_inner_scroll");
+    ASSERT_NE(log, nullptr);
+    ASSERT_GT(log->ScrollMax.y, 0);
+    EXPECT_EQ(log->Scroll.y, log->ScrollMax.y);
+    push_rows(3);
+    for (int i = 0; i < 3; ++i) frame();
+    EXPECT_EQ(log->Scroll.y, log->ScrollMax.y) << "follows new rows";
 }
 
 TEST_F(MainPanelTest, ShortWindowScrollsTheWholePanelWithAFixedLog) {
