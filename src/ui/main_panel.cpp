@@ -140,15 +140,22 @@ void draw_key_editor(PanelScope& p, ImRect box, float font_size) {
     ImGui::SetCursorPosY(std::max(0.0f, std::floor((area.GetHeight() - line) / 2)));
     ImGui::SetNextItemWidth(box.GetWidth() - u(32));
     const ImGuiID editor = ImGui::GetID(ids::kKeyTextEdit);
-    ImGuiInputTextFlags flags = ImGuiInputTextFlags_None;
-    // Select-all on open: the flag acts when the editor becomes active.
-    if (ImGui::GetActiveID() != editor) flags |= ImGuiInputTextFlags_AutoSelectAll;
-    if (app.focus_key_pending) {
+    // The focus request takes effect when the editor is next drawn.
+    const bool opening = app.focus_key_pending;
+    if (opening) {
         app.focus_key_pending = false;
         ImGui::SetKeyboardFocusHere();
     }
-    ImGui::InputTextWithHint(ids::kKeyTextEdit, kKeyHint, &app.key_input, flags);
+    ImGui::InputTextWithHint(ids::kKeyTextEdit, kKeyHint, &app.key_input);
     if (ImGui::IsItemHovered()) ImGui::SetMouseCursor(ImGuiMouseCursor_TextInput);
+    // The whole key selected, cursor at its end. The toolkit keeps that
+    // selection when the focus arrives; without a saved state (the first
+    // opening) the focus selects everything by itself.
+    if (ImGuiInputTextState* state = ImGui::GetInputTextState(editor); opening && state) {
+        state->Stb.select_start = 0;
+        state->Stb.select_end = state->Stb.cursor = ImTextCountCharsFromUtf8(
+            app.key_input.c_str(), app.key_input.c_str() + app.key_input.size());
+    }
     ImGui::PopStyleVar(2);
     ImGui::PopStyleColor(3);
     if (font) ImGui::PopFont();

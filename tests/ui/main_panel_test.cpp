@@ -4,6 +4,7 @@
 #include <imgui.h>
 #include <imgui_internal.h>
 
+#include <cfloat>
 #include <string_view>
 
 #include "support/scoped_environment.h"
@@ -141,6 +142,35 @@ TEST_F(MainPanelTest, AClickOnTheKeyBoxOpensTheEditorWithTheKeySelected) {
     frame();
     EXPECT_FALSE(app_->focus_key_pending);
     ImGuiInputTextState* editor = ImGui::GetInputTextState(GImGui->ActiveId);
+    ASSERT_NE(editor, nullptr);
+    EXPECT_EQ(editor->GetSelectionStart(), 0);
+    EXPECT_EQ(editor->GetSelectionEnd(), 12);
+    EXPECT_EQ(editor->GetCursorPos(), 12);
+}
+
+// Once open, a click in the editor places the caret: only the opening selects
+// the whole key, also when the editor had been open before.
+TEST_F(MainPanelTest, AClickInTheOpenEditorPlacesTheCaret) {
+    frame();
+    click(kKeyBox);
+    frame();
+    frame();
+    click(ImVec2(390, 120));  // the header: the editor loses the focus and stays open
+    ASSERT_TRUE(app_->editing_key);
+    ASSERT_EQ(ImGui::GetInputTextState(GImGui->ActiveId), nullptr) << "the editor is not active";
+    // The key's text starts at x = 60; a click just after its fourth character.
+    const ImFont* font = app_->fonts.font(FontFamily::monospace, 19);
+    click(ImVec2(60 + font->CalcTextSizeA(font->FontSize, FLT_MAX, 0, "ABCD").x + 1, 212));
+    ImGuiInputTextState* editor = ImGui::GetInputTextState(GImGui->ActiveId);
+    ASSERT_NE(editor, nullptr);
+    EXPECT_FALSE(editor->HasSelection());
+    EXPECT_EQ(editor->GetCursorPos(), 4);
+
+    press(kEnterKey);
+    click(kKeyEdit);  // opened again: the whole key is selected once more
+    frame();
+    frame();
+    editor = ImGui::GetInputTextState(GImGui->ActiveId);
     ASSERT_NE(editor, nullptr);
     EXPECT_EQ(editor->GetSelectionStart(), 0);
     EXPECT_EQ(editor->GetSelectionEnd(), 12);
