@@ -22,6 +22,11 @@ void apply_style() {
     style.Colors[ImGuiCol_WindowBg] = ImColor(11, 17, 32);
     style.Colors[ImGuiCol_ChildBg] = ImColor(11, 17, 32, 0);
     style.Colors[ImGuiCol_ScrollbarBg] = ImColor(0, 0, 0, 0);
+    // Scroll bars in the panel's colours: the border blue-grey, slate under
+    // the pointer, cyan while dragged.
+    style.Colors[ImGuiCol_ScrollbarGrab] = ImColor(45, 62, 90);
+    style.Colors[ImGuiCol_ScrollbarGrabHovered] = ImColor(100, 116, 139);
+    style.Colors[ImGuiCol_ScrollbarGrabActive] = ImColor(6, 182, 212);
 }
 
 void size_window_once(ClientApp& app, platform::WindowContext& window) {

@@ -101,7 +101,7 @@ void draw_header(PanelScope& p, ImRect r) {
     }
 
     const float top = cy - u(72 - 12 * s) / 2;
-    const ImRect badge(sx, top, sx + u(cw), top + u(30 - 4 * s));
+    const ImRect badge = snapped(ImRect(sx, top, sx + u(cw), top + u(30 - 4 * s)));
     painter.AddRectFilled(badge.Min, badge.Max, rgba(13, 20, 36), u(8));
     const Color accent = p.snap.accent;
     painter.AddRect(badge.Min, badge.Max, IM_COL32(accent.r, accent.g, accent.b, 140), u(8), 0, u(1.3f));
@@ -190,7 +190,7 @@ void draw_controls(PanelScope& p, ImRect r) {
     const float ky = r.Min.y + u(44 - 9 * s), kh = u(48 - 8 * s);
     const float bw = u(144 - 18 * w), g = u(14 - 4 * w);
     const float kbw = std::max(iw - bw - g, u(80));
-    const ImRect box(left, ky, left + kbw, ky + kh);
+    const ImRect box = snapped(ImRect(left, ky, left + kbw, ky + kh));
     painter.AddRectFilled(box.Min, box.Max, rgba(13, 20, 36), u(12));
     painter.AddRect(box.Min, box.Max, to_imgui(app.editing_key ? kCyan : kEdge), u(12), 0, u(1.4f));
     const float key_font = 19 - 2.5f * m;
@@ -253,7 +253,7 @@ void draw_telemetry(PanelScope& p, ImRect r) {
     paint_section(painter, u, r, Color{22, 32, 50, 255}, kEdge);
     const float pad = u(20 - 4 * w);
     const float tl = r.Min.x + pad;
-    const float mid = std::floor((r.Min.x + r.Max.x) / 2);
+    const float mid = (r.Min.x + r.Max.x) / 2;
     const float label_y = r.Min.y + u(52 - 11 * s), ry = r.Min.y + u(84 - 16 * s);
     draw_text(painter, u.proportional(12 - s), Anchor::left_centre, ImVec2(tl, r.Min.y + u(22 - 5 * s)),
               to_imgui(kMutedGrey), "TELEMETRIA RUCHU TUNELOWEGO (NA ŻYWO)");
@@ -281,8 +281,9 @@ void draw_telemetry(PanelScope& p, ImRect r) {
             draw_text(painter, total_font, Anchor::left_centre, ImVec2(tx2, ry + u(1.5f)),
                       to_imgui(kMutedGrey), elide_to(u, c.total, total_font, room));
     }
-    painter.AddLine(ImVec2(mid + 0.5f, r.Min.y + u(44 - 9 * s)), ImVec2(mid + 0.5f, r.Max.y - u(14 - 3 * s)),
-                    to_imgui(kEdge), u(1));
+    const PixelBox divider = telemetry_divider(PixelBox{r.Min.x, r.Min.y, r.Max.x, r.Max.y}, s, u.px);
+    painter.AddRectFilled(ImVec2(divider.left, divider.top), ImVec2(divider.right, divider.bottom),
+                          to_imgui(kEdge));
 }
 
 void draw_log(PanelScope& p, ImRect r) {
@@ -306,7 +307,8 @@ void draw_log(PanelScope& p, ImRect r) {
               hovered ? to_imgui(kCyan) : to_imgui(kSlate), "Wyczyść logi");
 
     const float iy = r.Min.y + u(42 - 8 * s);
-    const ImRect box(r.Min.x + u(16), iy, r.Max.x - u(16), std::max(r.Max.y - u(16 - 4 * s), iy + u(36)));
+    const ImRect box = snapped(
+        ImRect(r.Min.x + u(16), iy, r.Max.x - u(16), std::max(r.Max.y - u(16 - 4 * s), iy + u(36))));
     painter.AddRectFilled(box.Min, box.Max, rgba(13, 20, 36), u(10));
     painter.AddRect(box.Min, box.Max, rgba(32, 45, 68), u(10), 0, u(1));
 
@@ -331,24 +333,25 @@ void draw_main_panel(ClientApp& app, FrameValues& frame, bool in_scroll_area) {
     const Snapshot snap = take_snapshot(*app.state);
     const DrawScale u{app.fonts, frame.px};
     PanelScope p{app, frame, snap, u, panel_scales(frame.layout.scale, width / frame.px), frame.layout.scale};
-    const FrameLayout& l = frame.layout;
+    const SectionPixels h = section_pixels(frame.layout, frame.px);
 
     // Each section's widgets are placed by hand; the layout cursor goes back
     // below the section afterwards.
     const auto section = [&](float height, bool gap_before, auto draw) {
-        if (gap_before) ImGui::Dummy(ImVec2(0, u(l.section_gap)));
+        if (gap_before) ImGui::Dummy(ImVec2(0, h.gap));
         const ImRect r = reserve_section(width, height);
         const ImVec2 after = ImGui::GetCursorScreenPos();
         draw(p, r);
         ImGui::SetCursorScreenPos(after);
     };
-    section(u(l.header_height), false, draw_header);
-    section(u(l.controls_height), true, draw_controls);
-    section(u(l.cards_height), true, draw_cards);
-    section(u(l.telemetry_height), true, draw_telemetry);
-    ImGui::Dummy(ImVec2(0, u(l.section_gap)));
-    const float log_height = in_scroll_area ? u(kScrolledLogHeight)
-                                            : std::max(ImGui::GetContentRegionAvail().y, u(l.log_min_height));
+    section(h.header, false, draw_header);
+    section(h.controls, true, draw_controls);
+    section(h.cards, true, draw_cards);
+    section(h.telemetry, true, draw_telemetry);
+    ImGui::Dummy(ImVec2(0, h.gap));
+    const float log_height = in_scroll_area
+                                 ? h.scrolled_log
+                                 : std::max(std::floor(ImGui::GetContentRegionAvail().y), h.log_min);
     const ImRect log = reserve_section(width, log_height);
     const ImVec2 after = ImGui::GetCursorScreenPos();
     draw_log(p, log);

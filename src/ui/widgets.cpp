@@ -24,6 +24,7 @@ std::string elide_to(const DrawScale& scale, std::string_view text, const ImFont
 
 void draw_status_card(const DrawScale& scale, ImDrawList& painter, ImRect rect, const StatusCard& card,
                       float pulse_time) {
+    rect = snapped(rect);
     const CardGeometry g = card_geometry((rect.Max.y - rect.Min.y) / scale.px);
     const CardLook look = card_look(card);
     painter.AddRectFilled(rect.Min, rect.Max, rgba(13, 20, 36), scale(14));
@@ -54,6 +55,7 @@ void draw_status_card(const DrawScale& scale, ImDrawList& painter, ImRect rect, 
 
 ButtonResponse draw_action_button(const DrawScale& scale, ImRect rect, const char* id, const ButtonLook& look,
                                   float corner_radius, float font_size) {
+    rect = snapped(rect);
     ImGuiWindow* window = ImGui::GetCurrentWindow();
     const ImGuiID widget = window->GetID(id);
     ButtonResponse response;
