@@ -136,7 +136,9 @@ void act_on_requests(ClientApp& app, const FrameValues& frame) {
     if (frame.power_off_requested) app.operations->start_power_off();
 }
 
-std::unique_ptr<platform::WindowApp> make_window_app(std::unique_ptr<ClientApp> app, float dpi_scale) {
+std::unique_ptr<platform::WindowApp> make_window_app(std::unique_ptr<ClientApp> app, float dpi_scale,
+                                                     int max_texture_size) {
+    app->fonts.set_max_texture_size(max_texture_size);
     // The sizes the panel asks for are baked once the window has settled.
     const int quarter = static_cast<int>(std::lround(13 * dpi_scale * 4));
     app->fonts.bake(*ImGui::GetIO().Fonts,
@@ -165,7 +167,7 @@ std::unique_ptr<platform::WindowApp> create_app(platform::WindowContext& window,
     operations->start_worker(auto_connect);
     return make_window_app(std::make_unique<ClientApp>(std::move(key), std::move(shared),
                                                        std::move(operations), std::move(faces)),
-                           window.dpi_scale());
+                           window.dpi_scale(), window.max_texture_size());
 }
 
 }  // namespace tarvo::ui

@@ -96,7 +96,7 @@ void draw_header(PanelScope& p, ImRect r) {
                  {p.snap.detail, 12.5f - s, 1, 0.78f, kMutedGrey}};
     for (const auto& line : lines) {
         ImFont* font = u.proportional(line.size);
-        draw_text(painter, font, Anchor::left_centre, ImVec2(tx + u(line.dx), r.Min.y + u(line.dy * h1)),
+        draw_text(u, painter, font, Anchor::left_centre, ImVec2(tx + u(line.dx), r.Min.y + u(line.dy * h1)),
                   to_imgui(line.colour), elide_to(u, line.text, font, maxw));
     }
 
@@ -105,7 +105,7 @@ void draw_header(PanelScope& p, ImRect r) {
     painter.AddRectFilled(badge.Min, badge.Max, rgba(13, 20, 36), u(8));
     const Color accent = p.snap.accent;
     painter.AddRect(badge.Min, badge.Max, IM_COL32(accent.r, accent.g, accent.b, 140), u(8), 0, u(1.3f));
-    draw_text(painter, u.proportional(12.5f), Anchor::centre, badge.GetCenter(), to_imgui(accent),
+    draw_text(u, painter, u.proportional(12.5f), Anchor::centre, badge.GetCenter(), to_imgui(accent),
               p.snap.status_label);
 
     const float toggle_top = badge.Max.y + u(8 - 2 * s);
@@ -147,6 +147,7 @@ void draw_key_editor(PanelScope& p, ImRect box, float font_size) {
         ImGui::SetKeyboardFocusHere();
     }
     ImGui::InputTextWithHint(ids::kKeyTextEdit, kKeyHint, &app.key_input);
+    u.fonts.note_text(font, app.key_input.empty() ? std::string_view(kKeyHint) : app.key_input);
     if (ImGui::IsItemHovered()) ImGui::SetMouseCursor(ImGuiMouseCursor_TextInput);
     // The whole key selected, cursor at its end. The toolkit keeps that
     // selection when the focus arrives; without a saved state (the first
@@ -183,7 +184,7 @@ void draw_controls(PanelScope& p, ImRect r) {
     const float iw = std::max(right - left, u(120));
     ImFont* caption = u.proportional(12 - s);
     draw_text(
-        painter, caption, Anchor::left_centre, ImVec2(left, r.Min.y + u(22 - 4 * s)), to_imgui(kMutedGrey),
+        u, painter, caption, Anchor::left_centre, ImVec2(left, r.Min.y + u(22 - 4 * s)), to_imgui(kMutedGrey),
         elide_to(u, "KLUCZ URZĄDZENIA (12 ZNAKÓW) LUB KOD PRZEPUSTKI (PASS-48H-...) ORAZ PRZEŁĄCZNIK TUNELU",
                  caption, iw / u.px));
 
@@ -205,7 +206,7 @@ void draw_controls(PanelScope& p, ImRect r) {
         }
         ImFont* font = u.monospace(key_font);
         const bool empty = app.key_input.empty();
-        draw_text(painter, font, Anchor::left_centre, ImVec2(left + u(16), ky + kh / 2),
+        draw_text(u, painter, font, Anchor::left_centre, ImVec2(left + u(16), ky + kh / 2),
                   empty ? to_imgui(kSlate) : to_imgui(kCyan),
                   elide_to(u, empty ? std::string_view(kKeyHint) : std::string_view(app.key_input), font,
                            std::max((kbw - u(32)) / u.px, 40.0f)));
@@ -255,7 +256,7 @@ void draw_telemetry(PanelScope& p, ImRect r) {
     const float tl = r.Min.x + pad;
     const float mid = (r.Min.x + r.Max.x) / 2;
     const float label_y = r.Min.y + u(52 - 11 * s), ry = r.Min.y + u(84 - 16 * s);
-    draw_text(painter, u.proportional(12 - s), Anchor::left_centre, ImVec2(tl, r.Min.y + u(22 - 5 * s)),
+    draw_text(u, painter, u.proportional(12 - s), Anchor::left_centre, ImVec2(tl, r.Min.y + u(22 - 5 * s)),
               to_imgui(kMutedGrey), "TELEMETRIA RUCHU TUNELOWEGO (NA ŻYWO)");
     const struct {
         float x;
@@ -271,14 +272,14 @@ void draw_telemetry(PanelScope& p, ImRect r) {
     ImFont* rate_font = u.proportional(23 - 4 * m);
     ImFont* total_font = u.proportional(13.5f - 1.5f * m);
     for (const auto& c : columns) {
-        draw_text(painter, label_font, Anchor::left_centre, ImVec2(c.x, label_y), to_imgui(c.colour),
+        draw_text(u, painter, label_font, Anchor::left_centre, ImVec2(c.x, label_y), to_imgui(c.colour),
                   c.label);
-        draw_text(painter, rate_font, Anchor::left_centre, ImVec2(c.x, ry), to_imgui(kSnow), c.rate);
-        const float rate_width = text_width(rate_font, c.rate) / u.px;
+        draw_text(u, painter, rate_font, Anchor::left_centre, ImVec2(c.x, ry), to_imgui(kSnow), c.rate);
+        const float rate_width = text_width(u, rate_font, c.rate) / u.px;
         const float tx2 = c.x + u(std::max(rate_width + 14, 142 - 34 * sw));
         const float room = std::max(c.limit - tx2, 0.0f) / u.px;
         if (room > 24)
-            draw_text(painter, total_font, Anchor::left_centre, ImVec2(tx2, ry + u(1.5f)),
+            draw_text(u, painter, total_font, Anchor::left_centre, ImVec2(tx2, ry + u(1.5f)),
                       to_imgui(kMutedGrey), elide_to(u, c.total, total_font, room));
     }
     const PixelBox divider = telemetry_divider(PixelBox{r.Min.x, r.Min.y, r.Max.x, r.Max.y}, s, u.px);
@@ -292,7 +293,7 @@ void draw_log(PanelScope& p, ImRect r) {
     const float s = p.s;
     paint_section(painter, u, r, Color{22, 32, 50, 255}, kEdge);
     const float ty = r.Min.y + u(22 - 4 * s);
-    draw_text(painter, u.proportional(12 - s), Anchor::left_centre, ImVec2(r.Min.x + u(20), ty),
+    draw_text(u, painter, u.proportional(12 - s), Anchor::left_centre, ImVec2(r.Min.x + u(20), ty),
               to_imgui(kMutedGrey), "DZIENNIK ZDARZEŃ SYSTEMOWYCH");
 
     const ImRect clear(r.Max.x - u(108), ty - u(11), r.Max.x - u(18), ty + u(11));
@@ -303,7 +304,7 @@ void draw_log(PanelScope& p, ImRect r) {
         if (ImGui::ButtonBehavior(clear, clear_id, &hovered, &held)) clear_event_log(*p.app.state);
         if (hovered) ImGui::SetMouseCursor(ImGuiMouseCursor_Hand);
     }
-    draw_text(painter, u.proportional(12), Anchor::right_centre, ImVec2(r.Max.x - u(18), ty),
+    draw_text(u, painter, u.proportional(12), Anchor::right_centre, ImVec2(r.Max.x - u(18), ty),
               hovered ? to_imgui(kCyan) : to_imgui(kSlate), "Wyczyść logi");
 
     const float iy = r.Min.y + u(42 - 8 * s);
