@@ -135,7 +135,20 @@ FontFaces load_font_faces() {
 
 bool is_drawable(char32_t c) { return c < 0x10000 && drawable_glyphs().test(c); }
 
-FontCache::FontCache(FontFaces faces) : faces_(std::move(faces)) {}
+FontCache::FontCache(FontFaces faces) : faces_(std::move(faces)) {
+    // The first font of a family that has a character gives it; monospace
+    // ends with the proportional font the program carries.
+    using Face = std::string FontFaces::*;
+    const std::vector<Face> families[2] = {
+        {&FontFaces::proportional, &FontFaces::proportional_fallback},
+        {&FontFaces::monospace, &FontFaces::monospace_fallback, &FontFaces::proportional_fallback}};
+    for (int family = 0; family < 2; ++family)
+        for (const Face face : families[family]) {
+            const auto same = [&](Face earlier) { return faces_.*earlier == faces_.*face; };
+            if (!(faces_.*face).empty() && std::none_of(chains_[family].begin(), chains_[family].end(), same))
+                chains_[family].push_back(face);
+        }
+}
 
 void FontCache::set_max_texture_size(int pixels) {
     if (pixels > 0) max_texture_size_ = pixels;
@@ -246,24 +259,18 @@ bool FontCache::build(ImFontAtlas& atlas, const std::map<Key, Glyphs>& glyphs, i
     ranges_.reserve(glyphs.size());
     for (const auto& [key, set] : glyphs) {
         ranges_.push_back(ranges_of(set));
-        // A family's fonts in order; the first one that has a character gives it.
-        const std::string* const proportional[] = {&faces_.proportional, &faces_.proportional_fallback};
-        const std::string* const monospace[] = {&faces_.monospace, &faces_.monospace_fallback,
-                                                &faces_.proportional_fallback};
-        using Faces = std::span<const std::string* const>;
         ImFont* font = nullptr;
-        for (const std::string* face :
-             key.first == FontFamily::monospace ? Faces(monospace) : Faces(proportional)) {
-            if (face->empty()) continue;
+        for (std::string FontFaces::*face : chains_[key.first == FontFamily::monospace ? 1 : 0]) {
+            const std::string& bytes = faces_.*face;
             ImFontConfig config;
-            config.FontDataOwnedByAtlas = false;  // the cache keeps the bytes
+            config.FontDataOwnedByAtlas = false;  // the cache keeps the bytes (the toolkit copies them)
             config.MergeMode = font != nullptr;
             config.OversampleH = oversampling;
             config.OversampleV = 1;
             // One sample a pixel stays sharp only on whole-pixel positions.
             config.PixelSnapH = oversampling == 1;
             ImFont* added = atlas.AddFontFromMemoryTTF(
-                const_cast<char*>(face->data()), static_cast<int>(face->size()),
+                const_cast<char*>(bytes.data()), static_cast<int>(bytes.size()),
                 static_cast<float>(key.second) / 4, &config, ranges_.back().data());
             if (!font) font = added;
         }

@@ -82,6 +82,9 @@ private:
     void end_frame();
 
     FontFaces faces_;
+    // Each family's fonts in order, those missing or repeating an earlier one
+    // left out: the toolkit copies a font's bytes for every size it bakes.
+    std::vector<std::string FontFaces::*> chains_[2];
     int max_texture_size_ = 1 << 30;
     std::map<Key, ImFont*> baked_;
     std::map<Key, Glyphs> in_atlas_;  // per baked size, had by a font or not; given up ones too
