@@ -55,6 +55,9 @@ public:
     virtual void repaint_after(std::chrono::nanoseconds delay) = 0;
     // Physical pixels per point of the window's current monitor.
     virtual float dpi_scale() const = 0;
+    // The largest texture side the renderer takes (GL_MAX_TEXTURE_SIZE): 1024
+    // with Microsoft's OpenGL 1.1 renderer.
+    virtual int max_texture_size() const = 0;
     virtual std::shared_ptr<RepaintRequester> repaint_requester() = 0;
 };
 

@@ -22,6 +22,11 @@ void apply_style() {
     style.Colors[ImGuiCol_WindowBg] = ImColor(11, 17, 32);
     style.Colors[ImGuiCol_ChildBg] = ImColor(11, 17, 32, 0);
     style.Colors[ImGuiCol_ScrollbarBg] = ImColor(0, 0, 0, 0);
+    // Scroll bars in the panel's colours: the border blue-grey, slate under
+    // the pointer, cyan while dragged.
+    style.Colors[ImGuiCol_ScrollbarGrab] = ImColor(45, 62, 90);
+    style.Colors[ImGuiCol_ScrollbarGrabHovered] = ImColor(100, 116, 139);
+    style.Colors[ImGuiCol_ScrollbarGrabActive] = ImColor(6, 182, 212);
 }
 
 void size_window_once(ClientApp& app, platform::WindowContext& window) {
@@ -131,7 +136,9 @@ void act_on_requests(ClientApp& app, const FrameValues& frame) {
     if (frame.power_off_requested) app.operations->start_power_off();
 }
 
-std::unique_ptr<platform::WindowApp> make_window_app(std::unique_ptr<ClientApp> app, float dpi_scale) {
+std::unique_ptr<platform::WindowApp> make_window_app(std::unique_ptr<ClientApp> app, float dpi_scale,
+                                                     int max_texture_size) {
+    app->fonts.set_max_texture_size(max_texture_size);
     // The sizes the panel asks for are baked once the window has settled.
     const int quarter = static_cast<int>(std::lround(13 * dpi_scale * 4));
     app->fonts.bake(*ImGui::GetIO().Fonts,
@@ -160,7 +167,7 @@ std::unique_ptr<platform::WindowApp> create_app(platform::WindowContext& window,
     operations->start_worker(auto_connect);
     return make_window_app(std::make_unique<ClientApp>(std::move(key), std::move(shared),
                                                        std::move(operations), std::move(faces)),
-                           window.dpi_scale());
+                           window.dpi_scale(), window.max_texture_size());
 }
 
 }  // namespace tarvo::ui

@@ -60,8 +60,10 @@ void update_frame(ClientApp& app, platform::WindowContext& window);
 void act_on_requests(ClientApp& app, const FrameValues& frame);
 
 // The window's application over a built ClientApp; bakes a first font of each
-// family so the first frame has something to draw with.
-std::unique_ptr<platform::WindowApp> make_window_app(std::unique_ptr<ClientApp> app, float dpi_scale);
+// family so the first frame has something to draw with, and every later one
+// within the renderer's largest texture.
+std::unique_ptr<platform::WindowApp> make_window_app(std::unique_ptr<ClientApp> app, float dpi_scale,
+                                                     int max_texture_size);
 
 // Title "Tarvo Enterprise Client", the carried icon (none when it does not
 // decode), inner size 760 x 690, smallest inner size 620 x 500.

@@ -89,4 +89,24 @@ float pulse_phase(float t) {
     return x - std::trunc(x);
 }
 
+PixelBox snap_to_pixels(PixelBox box) {
+    return PixelBox{std::round(box.left), std::round(box.top), std::round(box.right), std::round(box.bottom)};
+}
+
+SectionPixels section_pixels(const FrameLayout& layout, float px) {
+    const auto whole = [px](float points) { return std::round(points * px); };
+    return SectionPixels{whole(layout.section_gap),      whole(layout.header_height),
+                         whole(layout.controls_height),  whole(layout.cards_height),
+                         whole(layout.telemetry_height), whole(layout.log_min_height),
+                         whole(kScrolledLogHeight)};
+}
+
+PixelBox telemetry_divider(PixelBox section, float layout_scale, float px) {
+    const float width = std::max(1.0f, std::round(px));
+    const float left = std::round((section.left + section.right) / 2 - width / 2);
+    const float s = layout_scale;
+    return PixelBox{left, std::round(section.top + (44 - 9 * s) * px), left + width,
+                    std::round(section.bottom - (14 - 3 * s) * px)};
+}
+
 }  // namespace tarvo::ui

@@ -85,4 +85,28 @@ CardColumns card_columns(float left, float width, float spacing);
 // The pulse ring's phase (fractional part of 0.9 t).
 float pulse_phase(float t);
 
+// Drawing on the pixel grid: at a scale such as 125 % a length in points may
+// end half-way through a pixel, and a border along it blurs over two rows.
+
+// Edges in physical pixels.
+struct PixelBox {
+    float left = 0, top = 0, right = 0, bottom = 0;
+    friend bool operator==(const PixelBox&, const PixelBox&) = default;
+};
+
+// Each edge on the nearest pixel boundary.
+PixelBox snap_to_pixels(PixelBox box);
+
+// The sections' heights and the gap between them, in whole pixels, so that
+// every section edge lies on a pixel boundary.
+struct SectionPixels {
+    float gap = 0, header = 0, controls = 0, cards = 0, telemetry = 0, log_min = 0, scrolled_log = 0;
+};
+SectionPixels section_pixels(const FrameLayout& layout, float px);
+
+// The telemetry's divider within its section: one point wide (at least one
+// pixel), centred on the section's middle, from 44 - 9 s below the top to
+// 14 - 3 s above the bottom, on whole pixels.
+PixelBox telemetry_divider(PixelBox section, float layout_scale, float px);
+
 }  // namespace tarvo::ui

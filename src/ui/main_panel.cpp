@@ -96,16 +96,16 @@ void draw_header(PanelScope& p, ImRect r) {
                  {p.snap.detail, 12.5f - s, 1, 0.78f, kMutedGrey}};
     for (const auto& line : lines) {
         ImFont* font = u.proportional(line.size);
-        draw_text(painter, font, Anchor::left_centre, ImVec2(tx + u(line.dx), r.Min.y + u(line.dy * h1)),
+        draw_text(u, painter, font, Anchor::left_centre, ImVec2(tx + u(line.dx), r.Min.y + u(line.dy * h1)),
                   to_imgui(line.colour), elide_to(u, line.text, font, maxw));
     }
 
     const float top = cy - u(72 - 12 * s) / 2;
-    const ImRect badge(sx, top, sx + u(cw), top + u(30 - 4 * s));
+    const ImRect badge = snapped(ImRect(sx, top, sx + u(cw), top + u(30 - 4 * s)));
     painter.AddRectFilled(badge.Min, badge.Max, rgba(13, 20, 36), u(8));
     const Color accent = p.snap.accent;
     painter.AddRect(badge.Min, badge.Max, IM_COL32(accent.r, accent.g, accent.b, 140), u(8), 0, u(1.3f));
-    draw_text(painter, u.proportional(12.5f), Anchor::centre, badge.GetCenter(), to_imgui(accent),
+    draw_text(u, painter, u.proportional(12.5f), Anchor::centre, badge.GetCenter(), to_imgui(accent),
               p.snap.status_label);
 
     const float toggle_top = badge.Max.y + u(8 - 2 * s);
@@ -140,15 +140,23 @@ void draw_key_editor(PanelScope& p, ImRect box, float font_size) {
     ImGui::SetCursorPosY(std::max(0.0f, std::floor((area.GetHeight() - line) / 2)));
     ImGui::SetNextItemWidth(box.GetWidth() - u(32));
     const ImGuiID editor = ImGui::GetID(ids::kKeyTextEdit);
-    ImGuiInputTextFlags flags = ImGuiInputTextFlags_None;
-    // Select-all on open: the flag acts when the editor becomes active.
-    if (ImGui::GetActiveID() != editor) flags |= ImGuiInputTextFlags_AutoSelectAll;
-    if (app.focus_key_pending) {
+    // The focus request takes effect when the editor is next drawn.
+    const bool opening = app.focus_key_pending;
+    if (opening) {
         app.focus_key_pending = false;
         ImGui::SetKeyboardFocusHere();
     }
-    ImGui::InputTextWithHint(ids::kKeyTextEdit, kKeyHint, &app.key_input, flags);
+    ImGui::InputTextWithHint(ids::kKeyTextEdit, kKeyHint, &app.key_input);
+    u.fonts.note_text(font, app.key_input.empty() ? std::string_view(kKeyHint) : app.key_input);
     if (ImGui::IsItemHovered()) ImGui::SetMouseCursor(ImGuiMouseCursor_TextInput);
+    // The whole key selected, cursor at its end. The toolkit keeps that
+    // selection when the focus arrives; without a saved state (the first
+    // opening) the focus selects everything by itself.
+    if (ImGuiInputTextState* state = ImGui::GetInputTextState(editor); opening && state) {
+        state->Stb.select_start = 0;
+        state->Stb.select_end = state->Stb.cursor = ImTextCountCharsFromUtf8(
+            app.key_input.c_str(), app.key_input.c_str() + app.key_input.size());
+    }
     ImGui::PopStyleVar(2);
     ImGui::PopStyleColor(3);
     if (font) ImGui::PopFont();
@@ -176,14 +184,14 @@ void draw_controls(PanelScope& p, ImRect r) {
     const float iw = std::max(right - left, u(120));
     ImFont* caption = u.proportional(12 - s);
     draw_text(
-        painter, caption, Anchor::left_centre, ImVec2(left, r.Min.y + u(22 - 4 * s)), to_imgui(kMutedGrey),
+        u, painter, caption, Anchor::left_centre, ImVec2(left, r.Min.y + u(22 - 4 * s)), to_imgui(kMutedGrey),
         elide_to(u, "KLUCZ URZĄDZENIA (12 ZNAKÓW) LUB KOD PRZEPUSTKI (PASS-48H-...) ORAZ PRZEŁĄCZNIK TUNELU",
                  caption, iw / u.px));
 
     const float ky = r.Min.y + u(44 - 9 * s), kh = u(48 - 8 * s);
     const float bw = u(144 - 18 * w), g = u(14 - 4 * w);
     const float kbw = std::max(iw - bw - g, u(80));
-    const ImRect box(left, ky, left + kbw, ky + kh);
+    const ImRect box = snapped(ImRect(left, ky, left + kbw, ky + kh));
     painter.AddRectFilled(box.Min, box.Max, rgba(13, 20, 36), u(12));
     painter.AddRect(box.Min, box.Max, to_imgui(app.editing_key ? kCyan : kEdge), u(12), 0, u(1.4f));
     const float key_font = 19 - 2.5f * m;
@@ -198,7 +206,7 @@ void draw_controls(PanelScope& p, ImRect r) {
         }
         ImFont* font = u.monospace(key_font);
         const bool empty = app.key_input.empty();
-        draw_text(painter, font, Anchor::left_centre, ImVec2(left + u(16), ky + kh / 2),
+        draw_text(u, painter, font, Anchor::left_centre, ImVec2(left + u(16), ky + kh / 2),
                   empty ? to_imgui(kSlate) : to_imgui(kCyan),
                   elide_to(u, empty ? std::string_view(kKeyHint) : std::string_view(app.key_input), font,
                            std::max((kbw - u(32)) / u.px, 40.0f)));
@@ -246,9 +254,9 @@ void draw_telemetry(PanelScope& p, ImRect r) {
     paint_section(painter, u, r, Color{22, 32, 50, 255}, kEdge);
     const float pad = u(20 - 4 * w);
     const float tl = r.Min.x + pad;
-    const float mid = std::floor((r.Min.x + r.Max.x) / 2);
+    const float mid = (r.Min.x + r.Max.x) / 2;
     const float label_y = r.Min.y + u(52 - 11 * s), ry = r.Min.y + u(84 - 16 * s);
-    draw_text(painter, u.proportional(12 - s), Anchor::left_centre, ImVec2(tl, r.Min.y + u(22 - 5 * s)),
+    draw_text(u, painter, u.proportional(12 - s), Anchor::left_centre, ImVec2(tl, r.Min.y + u(22 - 5 * s)),
               to_imgui(kMutedGrey), "TELEMETRIA RUCHU TUNELOWEGO (NA ŻYWO)");
     const struct {
         float x;
@@ -264,18 +272,19 @@ void draw_telemetry(PanelScope& p, ImRect r) {
     ImFont* rate_font = u.proportional(23 - 4 * m);
     ImFont* total_font = u.proportional(13.5f - 1.5f * m);
     for (const auto& c : columns) {
-        draw_text(painter, label_font, Anchor::left_centre, ImVec2(c.x, label_y), to_imgui(c.colour),
+        draw_text(u, painter, label_font, Anchor::left_centre, ImVec2(c.x, label_y), to_imgui(c.colour),
                   c.label);
-        draw_text(painter, rate_font, Anchor::left_centre, ImVec2(c.x, ry), to_imgui(kSnow), c.rate);
-        const float rate_width = text_width(rate_font, c.rate) / u.px;
+        draw_text(u, painter, rate_font, Anchor::left_centre, ImVec2(c.x, ry), to_imgui(kSnow), c.rate);
+        const float rate_width = text_width(u, rate_font, c.rate) / u.px;
         const float tx2 = c.x + u(std::max(rate_width + 14, 142 - 34 * sw));
         const float room = std::max(c.limit - tx2, 0.0f) / u.px;
         if (room > 24)
-            draw_text(painter, total_font, Anchor::left_centre, ImVec2(tx2, ry + u(1.5f)),
+            draw_text(u, painter, total_font, Anchor::left_centre, ImVec2(tx2, ry + u(1.5f)),
                       to_imgui(kMutedGrey), elide_to(u, c.total, total_font, room));
     }
-    painter.AddLine(ImVec2(mid + 0.5f, r.Min.y + u(44 - 9 * s)), ImVec2(mid + 0.5f, r.Max.y - u(14 - 3 * s)),
-                    to_imgui(kEdge), u(1));
+    const PixelBox divider = telemetry_divider(PixelBox{r.Min.x, r.Min.y, r.Max.x, r.Max.y}, s, u.px);
+    painter.AddRectFilled(ImVec2(divider.left, divider.top), ImVec2(divider.right, divider.bottom),
+                          to_imgui(kEdge));
 }
 
 void draw_log(PanelScope& p, ImRect r) {
@@ -284,7 +293,7 @@ void draw_log(PanelScope& p, ImRect r) {
     const float s = p.s;
     paint_section(painter, u, r, Color{22, 32, 50, 255}, kEdge);
     const float ty = r.Min.y + u(22 - 4 * s);
-    draw_text(painter, u.proportional(12 - s), Anchor::left_centre, ImVec2(r.Min.x + u(20), ty),
+    draw_text(u, painter, u.proportional(12 - s), Anchor::left_centre, ImVec2(r.Min.x + u(20), ty),
               to_imgui(kMutedGrey), "DZIENNIK ZDARZEŃ SYSTEMOWYCH");
 
     const ImRect clear(r.Max.x - u(108), ty - u(11), r.Max.x - u(18), ty + u(11));
@@ -295,11 +304,12 @@ void draw_log(PanelScope& p, ImRect r) {
         if (ImGui::ButtonBehavior(clear, clear_id, &hovered, &held)) clear_event_log(*p.app.state);
         if (hovered) ImGui::SetMouseCursor(ImGuiMouseCursor_Hand);
     }
-    draw_text(painter, u.proportional(12), Anchor::right_centre, ImVec2(r.Max.x - u(18), ty),
+    draw_text(u, painter, u.proportional(12), Anchor::right_centre, ImVec2(r.Max.x - u(18), ty),
               hovered ? to_imgui(kCyan) : to_imgui(kSlate), "Wyczyść logi");
 
     const float iy = r.Min.y + u(42 - 8 * s);
-    const ImRect box(r.Min.x + u(16), iy, r.Max.x - u(16), std::max(r.Max.y - u(16 - 4 * s), iy + u(36)));
+    const ImRect box = snapped(
+        ImRect(r.Min.x + u(16), iy, r.Max.x - u(16), std::max(r.Max.y - u(16 - 4 * s), iy + u(36))));
     painter.AddRectFilled(box.Min, box.Max, rgba(13, 20, 36), u(10));
     painter.AddRect(box.Min, box.Max, rgba(32, 45, 68), u(10), 0, u(1));
 
@@ -324,24 +334,25 @@ void draw_main_panel(ClientApp& app, FrameValues& frame, bool in_scroll_area) {
     const Snapshot snap = take_snapshot(*app.state);
     const DrawScale u{app.fonts, frame.px};
     PanelScope p{app, frame, snap, u, panel_scales(frame.layout.scale, width / frame.px), frame.layout.scale};
-    const FrameLayout& l = frame.layout;
+    const SectionPixels h = section_pixels(frame.layout, frame.px);
 
     // Each section's widgets are placed by hand; the layout cursor goes back
     // below the section afterwards.
     const auto section = [&](float height, bool gap_before, auto draw) {
-        if (gap_before) ImGui::Dummy(ImVec2(0, u(l.section_gap)));
+        if (gap_before) ImGui::Dummy(ImVec2(0, h.gap));
         const ImRect r = reserve_section(width, height);
         const ImVec2 after = ImGui::GetCursorScreenPos();
         draw(p, r);
         ImGui::SetCursorScreenPos(after);
     };
-    section(u(l.header_height), false, draw_header);
-    section(u(l.controls_height), true, draw_controls);
-    section(u(l.cards_height), true, draw_cards);
-    section(u(l.telemetry_height), true, draw_telemetry);
-    ImGui::Dummy(ImVec2(0, u(l.section_gap)));
-    const float log_height = in_scroll_area ? u(kScrolledLogHeight)
-                                            : std::max(ImGui::GetContentRegionAvail().y, u(l.log_min_height));
+    section(h.header, false, draw_header);
+    section(h.controls, true, draw_controls);
+    section(h.cards, true, draw_cards);
+    section(h.telemetry, true, draw_telemetry);
+    ImGui::Dummy(ImVec2(0, h.gap));
+    const float log_height = in_scroll_area
+                                 ? h.scrolled_log
+                                 : std::max(std::floor(ImGui::GetContentRegionAvail().y), h.log_min);
     const ImRect log = reserve_section(width, log_height);
     const ImVec2 after = ImGui::GetCursorScreenPos();
     draw_log(p, log);

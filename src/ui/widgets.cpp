@@ -19,11 +19,12 @@ ImU32 with_alpha(Color c, float alpha) {
 std::string elide_to(const DrawScale& scale, std::string_view text, const ImFont* font,
                      float max_width_points) {
     return elide_text_to_width(text, max_width_points,
-                               [&](std::string_view t) { return text_width(font, t) / scale.px; });
+                               [&](std::string_view t) { return text_width(scale, font, t) / scale.px; });
 }
 
 void draw_status_card(const DrawScale& scale, ImDrawList& painter, ImRect rect, const StatusCard& card,
                       float pulse_time) {
+    rect = snapped(rect);
     const CardGeometry g = card_geometry((rect.Max.y - rect.Min.y) / scale.px);
     const CardLook look = card_look(card);
     painter.AddRectFilled(rect.Min, rect.Max, rgba(13, 20, 36), scale(14));
@@ -39,21 +40,22 @@ void draw_status_card(const DrawScale& scale, ImDrawList& painter, ImRect rect, 
     painter.AddCircleFilled(dot, scale(7 * g.k), to_imgui(look.state));
     painter.AddCircleFilled(ImVec2(dot.x - scale(2 * g.k), dot.y - scale(2 * g.k)), scale(2 * g.k),
                             rgba(255, 255, 255, 160));
-    draw_text(painter, scale.proportional(g.badge_font), Anchor::right_centre,
+    draw_text(scale, painter, scale.proportional(g.badge_font), Anchor::right_centre,
               ImVec2(rect.Max.x - scale(g.inset), dot.y), to_imgui(look.state), look.badge);
     const float width = card_text_width((rect.Max.x - rect.Min.x) / scale.px, g.inset);
     ImFont* title_font = scale.proportional(g.title_font);
     ImFont* text_font = scale.proportional(g.text_font);
-    draw_text(painter, title_font, Anchor::left_centre,
+    draw_text(scale, painter, title_font, Anchor::left_centre,
               ImVec2(rect.Min.x + scale(g.inset), rect.Min.y + scale(g.title_dy)), rgba(248, 250, 252),
               elide_to(scale, card.title, title_font, width));
-    draw_text(painter, text_font, Anchor::left_centre,
+    draw_text(scale, painter, text_font, Anchor::left_centre,
               ImVec2(rect.Min.x + scale(g.inset), rect.Min.y + scale(g.text_dy)), rgba(148, 163, 184),
               elide_to(scale, card.text, text_font, width));
 }
 
 ButtonResponse draw_action_button(const DrawScale& scale, ImRect rect, const char* id, const ButtonLook& look,
                                   float corner_radius, float font_size) {
+    rect = snapped(rect);
     ImGuiWindow* window = ImGui::GetCurrentWindow();
     const ImGuiID widget = window->GetID(id);
     ButtonResponse response;
@@ -69,9 +71,9 @@ ButtonResponse draw_action_button(const DrawScale& scale, ImRect rect, const cha
         ImFont* font = scale.proportional(font_size);
         const ImVec2 c = r.GetCenter();
         if (look.icon == ButtonIcon::NoIcon) {
-            draw_text(painter, font, Anchor::centre, c, to_imgui(look.text), look.label);
+            draw_text(scale, painter, font, Anchor::centre, c, to_imgui(look.text), look.label);
         } else {
-            const ImVec2 label = text_size(font, look.label);
+            const ImVec2 label = text_size(scale, font, look.label);
             const IconGeometry g = button_icon_geometry(c.x / scale.px, label.x / scale.px);
             painter.AddCircleFilled(ImVec2(scale(g.dot_x), c.y), scale(6.5f), rgba(255, 255, 255, 70));
             painter.AddCircleFilled(ImVec2(scale(g.dot_x), c.y), scale(4.8f),
@@ -96,9 +98,10 @@ void draw_log_row(const DrawScale& scale, const LogEntry& entry, ImFont* font, f
     const ImVec2 origin = ImGui::GetCursorScreenPos();
     const float line = font->FontSize;
     const std::string stamp = "[" + entry.time + "]";
-    const float stamp_width = text_width(font, stamp);
+    const float stamp_width = text_width(scale, font, stamp);
     painter.AddText(font, line, origin, to_imgui(kSlate), stamp.data(), stamp.data() + stamp.size());
     const ImU32 colour = to_imgui(log_level_color(entry.level));
+    scale.fonts.note_text(font, entry.text);
     const char* text = entry.text.data();
     const char* end = text + entry.text.size();
     float x = origin.x + stamp_width + scale(6);
@@ -117,7 +120,10 @@ void draw_log_row(const DrawScale& scale, const LogEntry& entry, ImFont* font, f
             width = row_width;
         }
     }
-    ImGui::Dummy(ImVec2(row_width, y + line - origin.y));
+    // Whole pixels, as the gaps: the toolkit truncates the layout cursor toward
+    // zero, so a fractional row moves the end of the list by a pixel depending
+    // on the scroll position, and the list would stop following its newest row.
+    ImGui::Dummy(ImVec2(row_width, std::ceil(y + line - origin.y)));
 }
 
 }  // namespace

@@ -9,18 +9,17 @@
 
 #include "main/app_state.h"
 #include "ui/fonts.h"
+#include "ui/layout.h"
 #include "ui/looks.h"
+#include "ui/painter.h"
 
 namespace tarvo::ui {
 
-// Pixels per point and the fonts: what every drawing routine needs.
-struct DrawScale {
-    FontCache& fonts;
-    float px = 1;
-    float operator()(float points) const { return points * px; }
-    ImFont* proportional(float points) const { return fonts.font(FontFamily::proportional, points * px); }
-    ImFont* monospace(float points) const { return fonts.font(FontFamily::monospace, points * px); }
-};
+// The rectangle with its edges on whole pixels, so its border stays sharp.
+inline ImRect snapped(const ImRect& r) {
+    const PixelBox b = snap_to_pixels(PixelBox{r.Min.x, r.Min.y, r.Max.x, r.Max.y});
+    return ImRect(b.left, b.top, b.right, b.bottom);
+}
 
 // `text` cut to `max_width` points in `font`.
 std::string elide_to(const DrawScale& scale, std::string_view text, const ImFont* font,

@@ -107,6 +107,7 @@ def host_root():
 
 
 GREEN, AMBER, RED, SLATE, CYAN = (16, 185, 129), (245, 158, 11), (239, 68, 68), (100, 116, 139), (6, 182, 212)
+EDGE, SECTION_FILL = (45, 62, 90), (22, 32, 50)
 failures = []
 
 
@@ -136,6 +137,8 @@ def state_checks(name, pic):
         expect(pic.has_near(GREEN, BADGE), f"{name}: green accent in the badge")
         expect(all(pic.at(*d) == GREEN for d in CARD_DOTS), f"{name}: three ONLINE dots")
         expect(pic.at(*TOGGLE_FILL) == (13, 20, 36), f"{name}: automatic mode toggle dark")
+        expect([pic.at(x, 530) for x in (389, 390, 391)] == [SECTION_FILL, EDGE, SECTION_FILL],
+               f"{name}: telemetry divider one pixel wide at the section's middle")
     if name == "forced":
         expect(pic.has_near(AMBER, BADGE), f"{name}: amber accent in the badge")
         expect(pic.at(*TOGGLE_FILL) == AMBER, f"{name}: forced mode toggle amber")
@@ -144,6 +147,10 @@ def state_checks(name, pic):
         expect(pic.has_near(RED, BADGE), f"{name}: red accent in the badge")
         expect(pic.at(*CARD_DOTS[0]) == GREEN, f"{name}: orchestrator card ONLINE (online wins over standby)")
         expect(pic.at(*CARD_DOTS[1]) == AMBER, f"{name}: tunnel card STANDBY")
+    if name == "full-log":
+        # The scroll bar's grab, in the border colour, at the bottom of its track: the newest row shows.
+        expect(pic.has_near(EDGE, (721, 745, 726, 758), tolerance=2)
+               and not pic.has_near(EDGE, (721, 640, 726, 740), tolerance=2), f"{name}: log scrolled to its end")
     if name == "editing":
         expect(pic.has_near(CYAN, (43, 200, 47, 225), tolerance=40), f"{name}: key box border cyan")
 
@@ -151,11 +158,12 @@ def state_checks(name, pic):
 def run_states(args):
     root, _ = host_root()
     for screen_size, dpi, names in (((1920, 1080), 96, ["start", "connected", "forced", "refused", "editing", "full-log"]),
-                                    ((640, 560), 96, ["narrow-short"]), ((2880, 1620), 144, ["scale-1.5"])):
+                                    ((640, 560), 96, ["narrow-short"]), ((2880, 1620), 144, ["scale-1.5"]),
+                                    ((2400, 1350), 120, ["scale-1.25"])):
         screen = Screen(*screen_size, dpi)
         try:
             for name in names:
-                look = {"narrow-short": "full-log", "scale-1.5": "connected"}.get(name, name)
+                look = {"narrow-short": "full-log", "scale-1.5": "connected", "scale-1.25": "connected"}.get(name, name)
                 proc = subprocess.Popen([args.states, look], env=dict(screen.env, TARVO_HOST_ROOT=root))
                 try:
                     window = screen.window_id()
@@ -167,6 +175,11 @@ def run_states(args):
                         expect((pic.width, pic.height) == (1170, 1215), f"{name}: 780 x 810 points in 1170 x 1215 pixels")
                         expect(pic.at(78, 387) == GREEN, f"{name}: power-on fill where 1.5 x its points put it")
                         expect(pic.at(608, 387) == (153, 27, 27), f"{name}: power-off fill, connected")
+                    elif name == "scale-1.25":
+                        # 178 points of controls are 222.5 pixels: its bottom border still fills one pixel row.
+                        expect(pic.at(200, 402) == EDGE, f"{name}: controls' bottom border on a whole pixel row")
+                        expect([pic.at(x, 660) for x in (486, 487, 488)] == [SECTION_FILL, EDGE, SECTION_FILL],
+                               f"{name}: telemetry divider one pixel wide")
                     else:
                         state_checks(name, pic)
                 finally:

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 namespace tarvo::ui {
 namespace {
 
@@ -135,6 +137,47 @@ TEST(PulsePhase, IsTheFractionOfNineTenthsOfTheTime) {
     EXPECT_FLOAT_EQ(pulse_phase(0), 0);
     EXPECT_NEAR(pulse_phase(1.0f), 0.9f, 1e-6);
     EXPECT_NEAR(pulse_phase(2.0f), 0.8f, 1e-5);
+}
+
+// At 125 % the controls' 178 points are 222.5 pixels: every height and the
+// gap become whole pixels, so all section edges lie on pixel boundaries.
+TEST(SectionPixels, WholePixelsAtEveryScale) {
+    const SectionPixels at125 = section_pixels(frame_layout(810), 1.25f);
+    EXPECT_EQ(at125.controls, 223);
+    EXPECT_EQ(at125.telemetry, 143);  // 142.5
+    EXPECT_EQ(at125.log_min, 144);    // 143.75
+    EXPECT_EQ(at125.gap, 20);
+    for (const float px : {1.0f, 1.25f, 1.5f, 1.75f, 2.0f})
+        for (const float height : {400.0f, 650.0f, 700.0f, 810.0f}) {
+            const SectionPixels p = section_pixels(frame_layout(height), px);
+            for (const float v :
+                 {p.gap, p.header, p.controls, p.cards, p.telemetry, p.log_min, p.scrolled_log})
+                EXPECT_EQ(v, std::round(v)) << px << " " << height;
+        }
+}
+
+TEST(SnapToPixels, MovesEachEdgeToTheNearestPixel) {
+    EXPECT_EQ(snap_to_pixels({30.25f, 402.5f, 944.75f, 545.4f}), (PixelBox{30, 403, 945, 545}));
+}
+
+// One column of whole pixels, one point wide, centred on the section's middle.
+TEST(TelemetryDivider, OnePointOnWholePixelsAtTheMiddle) {
+    struct Case {
+        float px, s;
+        PixelBox section, want;
+    };
+    for (const Case& c : {
+             Case{1, 0, {24, 462, 756, 576}, {390, 506, 391, 562}},
+             Case{1, 0, {24, 462, 757, 576}, {390, 506, 391, 562}},  // middle 390.5: that pixel's centre
+             Case{1.25f, 0, {30, 578, 945, 721}, {487, 633, 488, 704}},
+             Case{1.5f, 0, {36, 693, 1134, 864}, {584, 759, 586, 843}},
+             Case{2, 0, {48, 924, 1512, 1152}, {779, 1012, 781, 1124}},
+             Case{1, 1, {14, 300, 606, 390}, {310, 335, 311, 379}},
+         }) {
+        SCOPED_TRACE(testing::Message()
+                     << c.px << " " << c.s << " " << c.section.left << "-" << c.section.right);
+        EXPECT_EQ(telemetry_divider(c.section, c.s, c.px), c.want);
+    }
 }
 
 }  // namespace

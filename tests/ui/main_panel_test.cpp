@@ -4,6 +4,7 @@
 #include <imgui.h>
 #include <imgui_internal.h>
 
+#include <cfloat>
 #include <string_view>
 
 #include "support/scoped_environment.h"
@@ -50,6 +51,19 @@ protected:
     ~MainPanelTest() override { ImGui::DestroyContext(context_); }
 
     void resize(float width, float height) { ImGui::GetIO().DisplaySize = ImVec2(width, height); }
+
+    // A new toolkit context and application over the same shared state, with
+    // only the fonts the window bakes before its first frame.
+    void restart_app() {
+        ImGui::DestroyContext(context_);
+        context_ = ImGui::CreateContext();
+        ImGui::GetIO().IniFilename = nullptr;
+        ImGui::GetIO().DeltaTime = 1.0f / 60;
+        app_ = std::make_unique<ClientApp>(app_->key_input, app_->state,
+                                           std::make_unique<RecordingOperations>(), load_font_faces());
+        app_->fonts.bake(*ImGui::GetIO().Fonts,
+                         {{FontFamily::proportional, 52}, {FontFamily::monospace, 52}});
+    }
 
     // One whole frame; fonts missing from the atlas are baked before it.
     FrameValues frame() {
@@ -128,6 +142,35 @@ TEST_F(MainPanelTest, AClickOnTheKeyBoxOpensTheEditorWithTheKeySelected) {
     frame();
     EXPECT_FALSE(app_->focus_key_pending);
     ImGuiInputTextState* editor = ImGui::GetInputTextState(GImGui->ActiveId);
+    ASSERT_NE(editor, nullptr);
+    EXPECT_EQ(editor->GetSelectionStart(), 0);
+    EXPECT_EQ(editor->GetSelectionEnd(), 12);
+    EXPECT_EQ(editor->GetCursorPos(), 12);
+}
+
+// Once open, a click in the editor places the caret: only the opening selects
+// the whole key, also when the editor had been open before.
+TEST_F(MainPanelTest, AClickInTheOpenEditorPlacesTheCaret) {
+    frame();
+    click(kKeyBox);
+    frame();
+    frame();
+    click(ImVec2(390, 120));  // the header: the editor loses the focus and stays open
+    ASSERT_TRUE(app_->editing_key);
+    ASSERT_EQ(ImGui::GetInputTextState(GImGui->ActiveId), nullptr) << "the editor is not active";
+    // The key's text starts at x = 60; a click just after its fourth character.
+    const ImFont* font = app_->fonts.font(FontFamily::monospace, 19);
+    click(ImVec2(60 + font->CalcTextSizeA(font->FontSize, FLT_MAX, 0, "ABCD").x + 1, 212));
+    ImGuiInputTextState* editor = ImGui::GetInputTextState(GImGui->ActiveId);
+    ASSERT_NE(editor, nullptr);
+    EXPECT_FALSE(editor->HasSelection());
+    EXPECT_EQ(editor->GetCursorPos(), 4);
+
+    press(kEnterKey);
+    click(kKeyEdit);  // opened again: the whole key is selected once more
+    frame();
+    frame();
+    editor = ImGui::GetInputTextState(GImGui->ActiveId);
     ASSERT_NE(editor, nullptr);
     EXPECT_EQ(editor->GetSelectionStart(), 0);
     EXPECT_EQ(editor->GetSelectionEnd(), 12);
@@ -252,6 +295,34 @@ TEST_F(MainPanelTest, LogSticksToTheBottomUntilScrolledUp) {
     push_rows(5);
     for (int i = 0; i < 3; ++i) frame();
     EXPECT_EQ(log->Scroll.y, scrolled) << "stays put after a scroll up";
+}
+
+// The start on a 1920 x 1080 screen with a full log: the first frame at
+// 760 x 690 with only the fonts baked before it, the next at 780 x 810 (the
+// first-frame resize) drawn with the 690-px frame's sizes, so its rows are
+// 12.5 px lines, then with its own. The last row is a single line.
+TEST_F(MainPanelTest, AFullLogStaysAtItsNewestRowThroughTheFirstFrameResize) {
+    {
+        auto state = app_->state->lock();
+        for (int i = 0; i < 499; ++i)
+            push_log(*state,
+                     "Zdarzenie " + std::to_string(i) +
+                         ": próbka ruchu, żółć gęślą jaźń — wiersz dość długi, by się zawinął w oknie.",
+                     LogLevel::progress);
+        push_log(*state, "Koniec.", LogLevel::neutral);
+    }
+    restart_app();
+    resize(760, 690);
+    frame();
+    resize(780, 810);
+    for (int i = 0; i < 4; ++i) frame();
+    ImGuiWindow* log = window_named("tarvo_logs_inner_scroll");
+    ASSERT_NE(log, nullptr);
+    ASSERT_GT(log->ScrollMax.y, 0);
+    EXPECT_EQ(log->Scroll.y, log->ScrollMax.y);
+    push_rows(3);
+    for (int i = 0; i < 3; ++i) frame();
+    EXPECT_EQ(log->Scroll.y, log->ScrollMax.y) << "follows new rows";
 }
 
 TEST_F(MainPanelTest, ShortWindowScrollsTheWholePanelWithAFixedLog) {

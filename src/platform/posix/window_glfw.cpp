@@ -23,7 +23,9 @@ public:
         : window_(window), repaint_(std::make_shared<ClosableRepaint>([this] {
               // Coalesced: one empty event wakes the loop however many threads ask.
               if (!wake_pending_.exchange(true)) glfwPostEmptyEvent();
-          })) {}
+          })) {
+        glGetIntegerv(GL_MAX_TEXTURE_SIZE, &max_texture_size_);  // the context is current
+    }
 
     std::optional<MonitorSize> monitor_size() const override {
         GLFWmonitor* monitor = glfwGetPrimaryMonitor();
@@ -60,6 +62,8 @@ public:
         return x > 0 ? x : 1.0f;
     }
 
+    int max_texture_size() const override { return max_texture_size_; }
+
     std::shared_ptr<RepaintRequester> repaint_requester() override { return repaint_; }
 
     // Sleeps until input, a repaint request or the requested frame time.
@@ -82,6 +86,7 @@ private:
     std::atomic<bool> wake_pending_{false};
     std::shared_ptr<ClosableRepaint> repaint_;
     std::optional<Clock::time_point> next_frame_;
+    GLint max_texture_size_ = 0;
 };
 
 void centre_on_primary_monitor(GLFWwindow* window) {

@@ -112,6 +112,8 @@ public:
 
     float dpi_scale() const override { return scale_of_dpi(dpi_); }
 
+    int max_texture_size() const override { return max_texture_size_; }
+
     std::shared_ptr<RepaintRequester> repaint_requester() override { return repaint_; }
 
 private:
@@ -126,6 +128,7 @@ private:
     HGLRC gl_ = nullptr;
     HICON icon_ = nullptr;
     UINT dpi_ = 96;
+    GLint max_texture_size_ = 0;
     bool quit_ = false;
     bool in_frame_ = false;
     Renderer renderer_;
@@ -222,6 +225,7 @@ bool Win32Window::open() {
     if (format == 0 || !SetPixelFormat(dc_, format, &pfd)) return false;
     gl_ = wglCreateContext(dc_);
     if (!gl_ || !wglMakeCurrent(dc_, gl_)) return false;
+    glGetIntegerv(GL_MAX_TEXTURE_SIZE, &max_texture_size_);
     using SwapInterval = BOOL(WINAPI*)(int);
     if (auto swap_interval = reinterpret_cast<SwapInterval>(
             reinterpret_cast<void*>(wglGetProcAddress("wglSwapIntervalEXT"))))

@@ -1,7 +1,10 @@
 // Opens the real window over a shared state set to one of a few looks, for
-// screenshots under Xvfb: window_states <start|connected|forced|refused|full-log|editing>.
+// screenshots under Xvfb: window_states <start|connected|forced|refused|full-log|editing|scripts>
+// [largest texture side, to play a renderer that takes less than this one].
 // Nothing here talks to a network: the operations only count.
+#include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <string_view>
 
@@ -61,6 +64,27 @@ bool apply_look(AppState& s, std::string_view look) {
                      LogLevel::error);
         return true;
     }
+    if (look == "scripts") {
+        // Names and reasons in the scripts an orchestrator may send, and one
+        // character (U+20C0) that no font of the program has.
+        s.power_on = true;
+        s.headline = "Офис Київ – Αθήνα  •  Tunel activ: Timișoara, Constanța";
+        s.detail = "Koszt łącza 12,50 € / 9,90 £ / 1200 ₴ • Ελληνικά • Ђурђевдан • ǅ ǈ ǋ • znak \u20C0";
+        s.status_label = "WŁĄCZONY (L3)";
+        s.accent_color = kGreen;
+        set_card(s.orchestrator_card, "HTTPS OK — вузол «Львів»", true, false);
+        set_card(s.tunnel_card, "Σύνδεση OK (12 ms)", true, false);
+        set_card(s.bridge_card, "Punte EoIP: ș ț Ș Ț ă î â", false, true);
+        push_log_str(s,
+                     "Węzeł «Київ-Центр» odpowiedział: доступ дозволено ‰ € ₽ ₿ † ‡ "
+                     "′ "
+                     "″",
+                     LogLevel::success);
+        push_log_str(s, "Κόμβος «Αθήνα»: σύνδεση αποκαταστάθηκε — Ωμέγα αβγδε", LogLevel::progress);
+        push_log_str(s, "Nod «Timișoara»: țară, șir, Ș Ț; Latin B: ƀ Ɓ ǅ ǆ Ǳ ȶ ɏ", LogLevel::warning);
+        push_log_str(s, "Brak znaku w żadnej czcionce: \u20C0 (koniec)", LogLevel::error);
+        return true;
+    }
     if (look == "full-log") {
         for (int i = 0; i < 500; ++i)
             push_log(s,
@@ -75,7 +99,8 @@ bool apply_look(AppState& s, std::string_view look) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 2) return 2;
+    if (argc != 2 && argc != 3) return 2;
+    const int texture_limit = argc == 3 ? std::atoi(argv[2]) : 0;
     const std::string_view look = argv[1];
     auto shared = create_shared_state({"ABCD-EFGH-1234", true, false});
     if (!apply_look(*shared->lock(), look)) return 2;
@@ -85,7 +110,10 @@ int main(int argc, char** argv) {
                                                    std::make_unique<testing::IdleOperations>(),
                                                    ui::load_font_faces());
         if (look == "editing") app->editing_key = app->focus_key_pending = true;
-        return ui::make_window_app(std::move(app), window.dpi_scale());
+        const int renderer_limit = window.max_texture_size();
+        return ui::make_window_app(
+            std::move(app), window.dpi_scale(),
+            texture_limit > 0 ? std::min(texture_limit, renderer_limit) : renderer_limit);
     });
     if (!opened) std::fputs("window_states: no window\n", stderr);
     return opened ? 0 : 1;
