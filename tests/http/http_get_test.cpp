@@ -155,15 +155,44 @@ TEST_F(HttpGetTest, DecodesAGzipBody) {
     EXPECT_EQ(read_all(*response->body).value(), body);
 }
 
-// The body is handed out while it arrives, in bounded pieces, not gathered.
+// The body is handed out while it arrives, in bounded pieces, not gathered;
+// a body of exactly the size limit is read whole.
 TEST_F(HttpGetTest, StreamsALargeBodyInBoundedPieces) {
-    const std::string body = sample_body(4 * 1024 * 1024);
+    const std::string body = sample_body(platform::max_body_bytes);
     answer_status({200, body});
     auto response = http_get(request("/api/status"));
     ASSERT_TRUE(response) << response.error().message;
     std::size_t largest = 0;
     EXPECT_EQ(read_all(*response->body, &largest).value(), body);
     EXPECT_LE(largest, 128u * 1024);
+}
+
+// Past the limit on the decoded body the read fails and nothing more is
+// handed out: a plain body one byte too long, and a gzip bomb whose few
+// compressed kilobytes decode to 64 MiB.
+TEST_F(HttpGetTest, ABodyPastTheSizeLimitFailsTheRead) {
+    struct Case {
+        const char* name;
+        std::size_t decoded_size;
+        bool gzip;
+    };
+    for (const Case& c : {Case{"plain", platform::max_body_bytes + 1, false},
+                          Case{"gzip bomb", std::size_t{64} << 20, true}}) {
+        SCOPED_TRACE(c.name);
+        Answer answer{200, std::string(c.decoded_size, ' ')};
+        answer.gzip = c.gzip;
+        answer_status(std::move(answer));
+        auto response = http_get(request("/api/status", 20s));
+        ASSERT_TRUE(response) << response.error().message;
+        std::size_t handed_out = 0;
+        Expected<std::string_view, StreamError> piece;
+        while ((piece = response->body->read()) && !piece->empty()) handed_out += piece->size();
+        ASSERT_FALSE(piece) << "read " << handed_out << " bytes to the end";
+        EXPECT_EQ(piece.error().kind, StreamErrorKind::too_large);
+        EXPECT_EQ(piece.error().message, "the answer's body is larger than 1048576 bytes");
+        EXPECT_LE(handed_out, platform::max_body_bytes);
+        EXPECT_FALSE(response->body->read()) << "the stream goes on after its failure";
+    }
 }
 
 TEST_F(HttpGetTest, DeadlineBeforeTheHeadIsATimeOut) {

@@ -157,6 +157,48 @@ TEST_F(OrchestratorClientTest, FollowsFiveRedirectsAndDecodesGzip) {
     EXPECT_EQ(orchestrator->requests().size(), 6u);
 }
 
+// "{"links":[{},{},...]}" of exactly `size` bytes: the answer whose reading
+// costs the most memory per byte.
+std::string empty_links_answer(std::size_t size) {
+    std::string body = "{\"links\":[{}";
+    while (body.size() + 3 + 2 <= size) body += ",{}";
+    body.append(size - 2 - body.size(), ' ');
+    body += "]}";
+    return body;
+}
+
+// An answer that goes on past the HTTP client's size limit is a failed
+// request, whatever its status; one that fits is read, however many links.
+TEST_F(OrchestratorClientTest, AnAnswerPastTheSizeLimitIsNoAnswer) {
+    const std::string too_large =
+        "Brak odpowiedzi Orkiestratora: the answer's body is larger than 1048576 bytes";
+    Answer bomb{200, empty_links_answer(std::size_t{16} << 20)};
+    bomb.gzip = true;
+    const struct {
+        const char* name;
+        Answer sync_answer;
+    } rows[] = {
+        {"gzip bomb of empty links", bomb},
+        {"a name past the limit", {200, R"({"name":")" + std::string(platform::max_body_bytes, 'x') + "\"}"}},
+        {"detail far past the limit",
+         {403, R"({"detail":")" + std::string(2 * platform::max_body_bytes, 'x') + "\"}"}},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        answer(kKey, row.sync_answer);
+        auto result = sync(kKey);
+        ASSERT_FALSE(result) << result->links.size() << " links";
+        EXPECT_EQ(result.error(), too_large);
+    }
+
+    const std::string just_fits = empty_links_answer(platform::max_body_bytes);
+    answer(kKey, {200, just_fits});
+    auto result = sync(kKey);
+    ASSERT_TRUE(result) << result.error();
+    EXPECT_EQ(result->links.size(),
+              static_cast<std::size_t>(std::count(just_fits.begin(), just_fits.end(), '{')) - 1);
+}
+
 TEST_F(OrchestratorClientTest, ACertificateFromAnUnknownCaIsRefused) {
     auto other = sim::make_server_credentials({orchestrator->host()}, {"127.0.0.1"});
     ASSERT_TRUE(other) << other.error();

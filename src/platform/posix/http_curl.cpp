@@ -220,7 +220,7 @@ private:
     void collect_result() {
         int left = 0;
         while (CURLMsg* message = curl_multi_info_read(multi_, &left)) {
-            if (message->msg != CURLMSG_DONE) continue;
+            if (message->msg != CURLMSG_DONE || body_too_large_) continue;
             finished_ = true;
             result_ = message->data.result;
             if (result_ != CURLE_OK) {
@@ -269,6 +269,17 @@ private:
             self->paused_ = true;
             return CURL_WRITEFUNC_PAUSE;
         }
+        // Refusing the piece ends the transfer, so no more of it is read.
+        // The verdict is this layer's: libcurl may report the refusal only
+        // to the unpausing call, or not at all.
+        if (size * count > max_body_bytes - self->body_bytes_) {
+            self->body_too_large_ = true;
+            self->finished_ = true;
+            self->result_ = CURLE_WRITE_ERROR;
+            self->failure_ = body_too_large();
+            return 0;
+        }
+        self->body_bytes_ += size * count;
         self->pending_.append(data, size * count);
         return size * count;
     }
@@ -289,6 +300,8 @@ private:
     std::string pending_;     // received, not yet handed out
     std::string handed_out_;  // the piece the last read returned
     bool paused_ = false;
+    std::size_t body_bytes_ = 0;  // decoded bytes taken so far
+    bool body_too_large_ = false;
 
     bool finished_ = false;
     CURLcode result_ = CURLE_OK;
