@@ -4,11 +4,13 @@
 // at the end, so no connection, cookie or cache outlives its request. The
 // request carries the client's default user agent and "Accept: */*", accepts
 // gzip (and decodes it), follows up to 5 redirects (a 6th is a failure), never
-// uses a proxy (proxy environment variables are ignored) and always verifies
-// the server's certificate and host name, with server name indication,
-// against the compiled-in public roots (platform/public_roots.h), never the
-// machine's store. An answer's body is read up to `max_body_bytes`, after
-// decoding.
+// uses a proxy (proxy environment variables are ignored), speaks TLS 1.2 and
+// 1.3 only, and on every hop verifies the server's certificate and host name,
+// with server name indication, against the compiled-in public roots
+// (platform/public_roots.h) before any byte of the request is sent; the
+// machine's store alone never makes a server trusted. A request that starts
+// on HTTPS follows redirects only to HTTPS. An answer's body is read up to
+// `max_body_bytes`, after decoding.
 #pragma once
 
 #include <chrono>
