@@ -154,7 +154,12 @@ struct TestOrchestrator::Impl {
                                   std::string(target));
             return;
         }
-        serve(answer_for(target), response);
+        const Answer answer = answer_for(target);
+        if (!answer.location.empty()) {
+            response.set_redirect(answer.location);
+            return;
+        }
+        serve(answer, response);
     }
 
     void serve(const Answer& answer, httplib::Response& response) {

@@ -26,6 +26,7 @@ struct Answer {
     std::chrono::milliseconds delay_before_head{0};
     std::chrono::milliseconds delay_mid_body{0};  // after the first half of the body
     int redirects = 0;                            // 302 hops (on the same server) before this answer
+    std::string location;                         // when set, a 302 to this URL in place of the answer
 };
 
 struct Scenario {

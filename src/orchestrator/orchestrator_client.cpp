@@ -1,6 +1,7 @@
 #include "orchestrator/orchestrator_client.h"
 
 #include <chrono>
+#include <optional>
 
 #include "orchestrator/access_code.h"
 #include "orchestrator/bootstrap_reader.h"
@@ -26,6 +27,29 @@ platform::HttpGetRequest request_for(const OrchestratorEndpoint& endpoint, std::
     request.ca_bundle_path = endpoint.ca_bundle_path;
     request.resolve_override = endpoint.resolve_override;
     return request;
+}
+
+// The answer's body, remembering a cut-off at the HTTP client's size limit:
+// such an answer is a failed request, not a fault of its text.
+class LimitedBody final : public ByteSource {
+public:
+    explicit LimitedBody(ByteSource& body) : body_(body) {}
+
+    Expected<std::string_view, StreamError> read() override {
+        auto piece = body_.read();
+        if (!piece && piece.error().kind == StreamErrorKind::too_large) too_large_ = piece.error();
+        return piece;
+    }
+
+    const std::optional<StreamError>& too_large() const { return too_large_; }
+
+private:
+    ByteSource& body_;
+    std::optional<StreamError> too_large_;
+};
+
+std::string no_answer_text(const StreamError& error) {
+    return "Brak odpowiedzi Orkiestratora: " + error.message;
 }
 
 std::string server_error_text(int status, ByteSource& body) {
@@ -65,11 +89,17 @@ Expected<BootstrapResult, std::string> sync_with_orchestrator(const Orchestrator
     if (!is_valid_access_code(normalized)) return unexpected(std::string(kMalformedCodeText));
 
     auto response = platform::http_get(request_for(endpoint, sync_path(normalized, report), kSyncDeadline));
-    if (!response) return unexpected("Brak odpowiedzi Orkiestratora: " + response.error().message);
+    if (!response) return unexpected(no_answer_text(response.error()));
 
-    if (response->status >= 400) return unexpected(server_error_text(response->status, *response->body));
+    LimitedBody body(*response->body);
+    if (response->status >= 400) {
+        std::string text = server_error_text(response->status, body);
+        if (body.too_large()) return unexpected(no_answer_text(*body.too_large()));
+        return unexpected(std::move(text));
+    }
 
-    auto result = read_bootstrap_result(*response->body);
+    auto result = read_bootstrap_result(body);
+    if (body.too_large()) return unexpected(no_answer_text(*body.too_large()));
     if (!result) return unexpected("Błąd parsowania JSON: " + result.error().text);
     return std::move(*result);
 }

@@ -4,13 +4,17 @@
 // at the end, so no connection, cookie or cache outlives its request. The
 // request carries the client's default user agent and "Accept: */*", accepts
 // gzip (and decodes it), follows up to 5 redirects (a 6th is a failure), never
-// uses a proxy (proxy environment variables are ignored) and always verifies
-// the server's certificate and host name, with server name indication,
-// against the compiled-in public roots (platform/public_roots.h), never the
-// machine's store.
+// uses a proxy (proxy environment variables are ignored), speaks TLS 1.2 and
+// 1.3 only, and on every hop verifies the server's certificate and host name,
+// with server name indication, against the compiled-in public roots
+// (platform/public_roots.h) before any byte of the request is sent; the
+// machine's store alone never makes a server trusted. A request that starts
+// on HTTPS follows redirects only to HTTPS. An answer's body is read up to
+// `max_body_bytes`, after decoding.
 #pragma once
 
 #include <chrono>
+#include <cstddef>
 #include <memory>
 #include <string>
 #include <vector>
@@ -40,10 +44,24 @@ struct HttpGetRequest {
     std::vector<HostAddress> resolve_override;  // skip name resolution for these hosts (linux build)
 };
 
+// The most of an answer's body, after gzip decoding, that either client reads.
+// A real sync answer is about 1 KiB plus some 170 bytes per link, so this
+// holds several thousand links; a body of empty links that fits in it costs
+// the answer's reader about 100 MiB, four times that would cost 400 MiB.
+inline constexpr std::size_t max_body_bytes = 1024 * 1024;
+
+// The failure of a body that goes on past `max_body_bytes`.
+inline StreamError body_too_large() {
+    return {StreamErrorKind::too_large,
+            "the answer's body is larger than " + std::to_string(max_body_bytes) + " bytes"};
+}
+
 struct HttpResponse {
     int status = 0;  // the final status, after redirects
     // The answer's body as it arrives; read it before the deadline passes
-    // (a read after that fails with StreamErrorKind::timed_out).
+    // (a read after that fails with StreamErrorKind::timed_out). Past
+    // `max_body_bytes` the transfer ends and the read fails with
+    // `body_too_large()`.
     std::unique_ptr<ByteSource> body;
 };
 

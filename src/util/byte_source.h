@@ -12,6 +12,7 @@ namespace tarvo {
 
 enum class StreamErrorKind {
     timed_out,  // the request's overall deadline passed
+    too_large,  // the stream went on past the most its reader takes
     other,      // any other failure of the stream
 };
 

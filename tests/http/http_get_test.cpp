@@ -2,10 +2,14 @@
 #include "platform/http.h"
 
 #include <gtest/gtest.h>
+#include <httplib.h>
 #include <stdlib.h>
 
+#include <atomic>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
+#include <thread>
 
 #include "test_ca.h"
 #include "test_orchestrator.h"
@@ -155,15 +159,44 @@ TEST_F(HttpGetTest, DecodesAGzipBody) {
     EXPECT_EQ(read_all(*response->body).value(), body);
 }
 
-// The body is handed out while it arrives, in bounded pieces, not gathered.
+// The body is handed out while it arrives, in bounded pieces, not gathered;
+// a body of exactly the size limit is read whole.
 TEST_F(HttpGetTest, StreamsALargeBodyInBoundedPieces) {
-    const std::string body = sample_body(4 * 1024 * 1024);
+    const std::string body = sample_body(platform::max_body_bytes);
     answer_status({200, body});
     auto response = http_get(request("/api/status"));
     ASSERT_TRUE(response) << response.error().message;
     std::size_t largest = 0;
     EXPECT_EQ(read_all(*response->body, &largest).value(), body);
     EXPECT_LE(largest, 128u * 1024);
+}
+
+// Past the limit on the decoded body the read fails and nothing more is
+// handed out: a plain body one byte too long, and a gzip bomb whose few
+// compressed kilobytes decode to 16 MiB.
+TEST_F(HttpGetTest, ABodyPastTheSizeLimitFailsTheRead) {
+    struct Case {
+        const char* name;
+        std::size_t decoded_size;
+        bool gzip;
+    };
+    for (const Case& c : {Case{"plain", platform::max_body_bytes + 1, false},
+                          Case{"gzip bomb", std::size_t{16} << 20, true}}) {
+        SCOPED_TRACE(c.name);
+        Answer answer{200, std::string(c.decoded_size, ' ')};
+        answer.gzip = c.gzip;
+        answer_status(std::move(answer));
+        auto response = http_get(request("/api/status", 30s));
+        ASSERT_TRUE(response) << response.error().message;
+        std::size_t handed_out = 0;
+        Expected<std::string_view, StreamError> piece;
+        while ((piece = response->body->read()) && !piece->empty()) handed_out += piece->size();
+        ASSERT_FALSE(piece) << "read " << handed_out << " bytes to the end";
+        EXPECT_EQ(piece.error().kind, StreamErrorKind::too_large);
+        EXPECT_EQ(piece.error().message, "the answer's body is larger than 1048576 bytes");
+        EXPECT_LE(handed_out, platform::max_body_bytes);
+        EXPECT_FALSE(response->body->read()) << "the stream goes on after its failure";
+    }
 }
 
 TEST_F(HttpGetTest, DeadlineBeforeTheHeadIsATimeOut) {
@@ -277,6 +310,97 @@ TEST_F(HttpGetTest, RefusesACertificateForAnotherHostName) {
     EXPECT_NE(response.error().message.find("other.tarvo.test"), std::string::npos)
         << response.error().message;
     EXPECT_TRUE(orchestrator->requests().empty());
+}
+
+// libcurl checks the chain and the host name in each hop's handshake, so a
+// redirect to a server the roots do not vouch for, or whose certificate does
+// not name the host, is refused before that server sees a request.
+TEST_F(HttpGetTest, EveryHopIsCheckedBeforeItsRequestIsSent) {
+    auto started = TestOrchestrator::start(Scenario{}, "other.tarvo.test");
+    ASSERT_TRUE(started) << started.error();
+    auto other = std::move(*started);
+    Scenario other_scenario;
+    other_scenario.status = {200, R"({"hop":"other"})"};
+    other->set_scenario(other_scenario);
+
+    const auto both_cas = std::filesystem::path(orchestrator->ca_bundle_path()).parent_path() /
+                          "both-cas.pem";
+    {
+        std::ostringstream pem;
+        pem << std::ifstream(orchestrator->ca_bundle_path()).rdbuf()
+            << std::ifstream(other->ca_bundle_path()).rdbuf();
+        std::ofstream(both_cas) << pem.str();
+    }
+    const std::string other_port = std::to_string(other->port());
+
+    struct Case {
+        const char* name;
+        std::string location;
+        std::string bundle;
+        bool reaches_other;
+    };
+    const Case cases[] = {
+        {"the other CA trusted too", other->base_url() + "/api/status", both_cas.string(), true},
+        {"the other CA not trusted", other->base_url() + "/api/status", orchestrator->ca_bundle_path(),
+         false},
+        {"a host the certificate does not name",
+         "https://third.tarvo.test:" + other_port + "/tarvo/api/status", both_cas.string(), false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        orchestrator->clear_requests();
+        other->clear_requests();
+        Answer redirect;
+        redirect.location = c.location;
+        answer_status(redirect);
+        HttpGetRequest r = request("/api/status");
+        r.ca_bundle_path = c.bundle;
+        r.resolve_override.push_back({"other.tarvo.test", other->port(), "127.0.0.1"});
+        r.resolve_override.push_back({"third.tarvo.test", other->port(), "127.0.0.1"});
+        auto response = http_get(r);
+        EXPECT_EQ(orchestrator->requests().size(), 1u);
+        if (c.reaches_other) {
+            ASSERT_TRUE(response) << response.error().message;
+            EXPECT_EQ(read_all(*response->body).value(), R"({"hop":"other"})");
+            EXPECT_EQ(other->requests().size(), 1u);
+        } else {
+            ASSERT_FALSE(response);
+            EXPECT_EQ(response.error().kind, StreamErrorKind::other);
+            EXPECT_TRUE(other->requests().empty());
+        }
+    }
+}
+
+TEST_F(HttpGetTest, NeverFollowsARedirectToPlainHttp) {
+    httplib::Server plain;
+    std::atomic<int> plain_requests{0};
+    plain.Get(".*", [&](const httplib::Request&, httplib::Response& res) {
+        ++plain_requests;
+        res.set_content("{}", "application/json");
+    });
+    const int port = plain.bind_to_any_port("127.0.0.1");
+    ASSERT_GT(port, 0);
+    std::thread serving([&] { plain.listen_after_bind(); });
+    const auto waited_from = std::chrono::steady_clock::now();
+    while (!plain.is_running() && std::chrono::steady_clock::now() - waited_from < 30s)
+        std::this_thread::sleep_for(1ms);
+    if (!plain.is_running()) {
+        serving.join();  // the accept loop never started, so it has ended
+        FAIL() << "the plain server on port " << port << " did not start serving within 30 s";
+    }
+
+    Answer redirect;
+    redirect.location = "http://127.0.0.1:" + std::to_string(port) + "/tarvo/api/status";
+    answer_status(redirect);
+    auto response = http_get(request("/api/status"));
+    plain.stop();
+    serving.join();
+
+    ASSERT_FALSE(response) << "answered " << response->status;
+    EXPECT_EQ(response.error().kind, StreamErrorKind::other);
+    EXPECT_NE(response.error().message.find("http"), std::string::npos) << response.error().message;
+    EXPECT_EQ(plain_requests, 0);
+    EXPECT_EQ(orchestrator->requests().size(), 1u);
 }
 
 TEST_F(HttpGetTest, ConnectionRefusedIsATransportFailure) {

@@ -157,6 +157,43 @@ TEST_F(OrchestratorClientTest, FollowsFiveRedirectsAndDecodesGzip) {
     EXPECT_EQ(orchestrator->requests().size(), 6u);
 }
 
+// `{"name":"xx...x"}` of exactly `size` bytes.
+std::string long_name_answer(std::size_t size) {
+    return R"({"name":")" + std::string(size - 11, 'x') + "\"}";
+}
+
+// An answer that goes on past the HTTP client's size limit is a failed
+// request, whatever its status; one of exactly the limit is read. (A list of
+// empty links would cost the most memory per byte, and its reading time
+// under the sanitizers would meet the 6-s deadline first.)
+TEST_F(OrchestratorClientTest, AnAnswerPastTheSizeLimitIsNoAnswer) {
+    const std::string too_large =
+        "Brak odpowiedzi Orkiestratora: the answer's body is larger than 1048576 bytes";
+    Answer bomb{200, "{\"links\":[{}" + std::string(std::size_t{16} << 20, ' ') + "]}"};
+    bomb.gzip = true;
+    const struct {
+        const char* name;
+        Answer sync_answer;
+    } rows[] = {
+        {"gzip bomb", bomb},
+        {"a name one byte past the limit", {200, long_name_answer(platform::max_body_bytes + 1)}},
+        {"an error detail past the limit",
+         {403, R"({"detail":")" + std::string(2 * platform::max_body_bytes, 'x') + "\"}"}},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        answer(kKey, row.sync_answer);
+        auto result = sync(kKey);
+        ASSERT_FALSE(result) << "read with a name of " << result->name.size() << " bytes";
+        EXPECT_EQ(result.error(), too_large);
+    }
+
+    answer(kKey, {200, long_name_answer(platform::max_body_bytes)});
+    auto result = sync(kKey);
+    ASSERT_TRUE(result) << result.error();
+    EXPECT_EQ(result->name.size(), platform::max_body_bytes - 11);
+}
+
 TEST_F(OrchestratorClientTest, ACertificateFromAnUnknownCaIsRefused) {
     auto other = sim::make_server_credentials({orchestrator->host()}, {"127.0.0.1"});
     ASSERT_TRUE(other) << other.error();

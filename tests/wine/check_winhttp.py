@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """Drives the Windows HTTP seam (WinHTTP, under Wine) against a local plain-HTTP
-server: final status, redirect limit, gzip decoding, the overall deadline
-before the head and inside the body, and the headers it sends. Wine does not
+server: final status, redirect limit, gzip decoding, the size limit on the
+decoded body, the overall deadline before the head and inside the body, and
+the headers it sends. Wine does not
 trust a test CA; check_winhttp_roots.py covers the client's own root check and
 the Linux client's tests the rest of TLS."""
 import argparse
@@ -13,6 +14,13 @@ import threading
 import time
 
 seen_headers = []
+
+# The client's limit on a decoded body, and a few compressed kilobytes that
+# decode to 64 MiB.
+BODY_LIMIT = 1024 * 1024
+BOMB_DECODED = b" " * (64 << 20)
+GZIP_BOMB = gzip.compress(BOMB_DECODED)
+TOO_LARGE = "body-failure too_large the answer's body is larger than %d bytes" % BODY_LIMIT
 
 
 class Handler(http.server.BaseHTTPRequestHandler):
@@ -27,7 +35,10 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self.send_header(name, value)
         self.send_header("Content-Length", str(len(body)))
         self.end_headers()
-        self.wfile.write(body)
+        try:
+            self.wfile.write(body)
+        except OSError:  # a client that stopped reading early
+            pass
 
     def do_GET(self):
         seen_headers.append(dict(self.headers))
@@ -49,6 +60,17 @@ class Handler(http.server.BaseHTTPRequestHandler):
                 self.send(200, gzip.compress(body), [("Content-Encoding", "gzip")])
             else:
                 self.send(200, body)
+        elif path == "/at-limit":
+            self.send(200, b" " * BODY_LIMIT)
+        elif path == "/past-limit":
+            self.send(200, b" " * (BODY_LIMIT + 1))
+        elif path == "/gzip-bomb":
+            # Compressed when the client asks for gzip; Wine 8's WinHTTP does
+            # not (nor would it decode), so it gets the 64 MiB as they decode.
+            if "gzip" in self.headers.get("Accept-Encoding", ""):
+                self.send(200, GZIP_BOMB, [("Content-Encoding", "gzip")])
+            else:
+                self.send(200, BOMB_DECODED)
         elif path == "/slow-head":
             time.sleep(4)
             self.send(200, b"late")
@@ -90,6 +112,9 @@ def main():
         ("/redirect/5", 5000, lambda lines: lines[:3] == ["head 200", "body 7", "arrived"]),
         ("/redirect/6", 5000, lambda lines: lines and lines[0].startswith("failure other ")),
         ("/gzip", 5000, lambda lines: lines[:2] == ["head 200", "body 35000"]),
+        ("/at-limit", 5000, lambda lines: lines[:2] == ["head 200", "body %d" % BODY_LIMIT]),
+        ("/past-limit", 5000, lambda lines: lines[:2] == ["head 200", TOO_LARGE]),
+        ("/gzip-bomb", 20000, lambda lines: lines[:2] == ["head 200", TOO_LARGE]),
         ("/slow-head", 1500, lambda lines: lines and lines[0].startswith("failure timed_out ")),
         ("/slow-body", 1500, lambda lines: lines[:2] == ["head 200"] + lines[1:2]
                                           and lines[1].startswith("body-failure timed_out ")),

@@ -1,10 +1,15 @@
 // The HTTP seam over libcurl (OpenSSL flavour). The transfer runs through the
 // multi interface on the caller's thread, so the body is handed out while it
-// arrives: the write callback fills a bounded buffer and pauses the transfer
-// when it is full; the next read empties it and resumes. The server's
+// arrives: the write callback keeps what came (never more than the body's
+// size limit) and each read hands out the next bounded piece. The transfer is
+// never paused: paused while decoding gzip, libcurl would keep all that the
+// rest of a compressed read decodes to, and copy it again at every pause. The
+// server's
 // certificate is checked against the compiled-in public roots only, never
 // against the machine's CA file or folder: libcurl is given no CA at all, and
-// OpenSSL gets a store of those roots.
+// OpenSSL gets a store of those roots. libcurl checks the chain and the host
+// name during each connection's handshake, so a hop whose server fails them
+// never sees the request; redirects go to HTTPS only.
 #include "platform/http.h"
 
 #include <curl/curl.h>
@@ -27,8 +32,8 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// Body bytes buffered before the transfer pauses until the reader catches up.
-constexpr std::size_t buffered_body_limit = 64 * 1024;
+// The most one read hands out.
+constexpr std::size_t piece_limit = 64 * 1024;
 
 // How long past the deadline the transfer may run before this layer gives up
 // on its own, should libcurl's own time-out not have fired.
@@ -138,23 +143,23 @@ public:
     const StreamError& failure() const { return failure_; }
 
     Expected<std::string_view, StreamError> read() override {
-        handed_out_.clear();
         for (;;) {
-            if (!pending_.empty()) {
-                handed_out_.swap(pending_);
+            if (taken_ < pending_.size()) {
+                const std::size_t n = std::min(piece_limit, pending_.size() - taken_);
+                handed_out_.assign(pending_, taken_, n);
+                taken_ += n;
+                if (taken_ == pending_.size()) {
+                    pending_.clear();
+                    taken_ = 0;
+                }
                 return std::string_view(handed_out_);
             }
             if (finished_) {
                 if (result_ != CURLE_OK) return unexpected(failure_);
                 return std::string_view{};
             }
-            if (paused_) {
-                paused_ = false;
-                curl_easy_pause(easy_, CURLPAUSE_CONT);  // may deliver into pending_ at once
-                continue;
-            }
             progress();
-            if (pending_.empty() && !finished_ && !paused_) wait();
+            if (pending_.empty() && !finished_) wait();
         }
     }
 
@@ -165,8 +170,9 @@ private:
         curl_easy_setopt(easy_, CURLOPT_NOSIGNAL, 1L);
         curl_easy_setopt(easy_, CURLOPT_TIMEOUT_MS,
                          static_cast<long>(std::max<long long>(1, request.deadline.count())));
-        curl_easy_setopt(easy_, CURLOPT_PROTOCOLS_STR, "http,https");
-        curl_easy_setopt(easy_, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+        curl_easy_setopt(easy_, CURLOPT_PROTOCOLS_STR, "https");
+        curl_easy_setopt(easy_, CURLOPT_REDIR_PROTOCOLS_STR, "https");
+        curl_easy_setopt(easy_, CURLOPT_SSLVERSION, static_cast<long>(CURL_SSLVERSION_TLSv1_2));
         curl_easy_setopt(easy_, CURLOPT_FOLLOWLOCATION, 1L);
         curl_easy_setopt(easy_, CURLOPT_MAXREDIRS, 5L);
         curl_easy_setopt(easy_, CURLOPT_ACCEPT_ENCODING, "gzip");
@@ -220,7 +226,7 @@ private:
     void collect_result() {
         int left = 0;
         while (CURLMsg* message = curl_multi_info_read(multi_, &left)) {
-            if (message->msg != CURLMSG_DONE) continue;
+            if (message->msg != CURLMSG_DONE || body_too_large_) continue;
             finished_ = true;
             result_ = message->data.result;
             if (result_ != CURLE_OK) {
@@ -265,10 +271,16 @@ private:
 
     static size_t on_body(char* data, size_t size, size_t count, void* self_ptr) {
         auto* self = static_cast<CurlTransfer*>(self_ptr);
-        if (self->pending_.size() >= buffered_body_limit) {
-            self->paused_ = true;
-            return CURL_WRITEFUNC_PAUSE;
+        // Refusing the piece ends the transfer, so no more of it is read or
+        // decoded; the verdict is this layer's, whatever libcurl reports.
+        if (size * count > max_body_bytes - self->body_bytes_) {
+            self->body_too_large_ = true;
+            self->finished_ = true;
+            self->result_ = CURLE_WRITE_ERROR;
+            self->failure_ = body_too_large();
+            return 0;
         }
+        self->body_bytes_ += size * count;
         self->pending_.append(data, size * count);
         return size * count;
     }
@@ -286,9 +298,11 @@ private:
     bool head_complete_ = false;
     long status_ = 0;
 
-    std::string pending_;     // received, not yet handed out
-    std::string handed_out_;  // the piece the last read returned
-    bool paused_ = false;
+    std::string pending_;  // received; its first `taken_` bytes are handed out
+    std::size_t taken_ = 0;
+    std::string handed_out_;      // the piece the last read returned
+    std::size_t body_bytes_ = 0;  // decoded bytes taken so far
+    bool body_too_large_ = false;
 
     bool finished_ = false;
     CURLcode result_ = CURLE_OK;
