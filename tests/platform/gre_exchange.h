@@ -3,11 +3,14 @@
 #pragma once
 
 #include <array>
+#include <chrono>
+#include <span>
 #include <vector>
 
 #include <gtest/gtest.h>
 
 #include "platform/gre_socket.h"
+#include "support/waiting.h"
 
 namespace tarvo::testing {
 
@@ -28,6 +31,18 @@ inline std::vector<std::uint8_t> sample_eoip_datagram(std::uint8_t fill, std::si
     return datagram;
 }
 
+// The next packet `socket` receives: its receive time-out only slices the
+// wait, which lasts as long as a test waits for anything.
+inline Expected<platform::ReceivedPacket, platform::SocketFailure> receive_awaited(
+    platform::GreSocket& socket, std::span<std::uint8_t> buffer) {
+    const auto give_up = std::chrono::steady_clock::now() + kPatience;
+    while (true) {
+        auto received = socket.receive_from(buffer);
+        if (received || !received.error().timed_out || std::chrono::steady_clock::now() >= give_up)
+            return received;
+    }
+}
+
 // `from` sends to `to_address`; `to` receives the whole IPv4 packet.
 inline void expect_datagram_crosses(platform::GreSocket& from, const Ipv4Address& from_address,
                                     platform::GreSocket& to, const Ipv4Address& to_address,
@@ -36,7 +51,7 @@ inline void expect_datagram_crosses(platform::GreSocket& from, const Ipv4Address
     ASSERT_TRUE(from.send_to(datagram, to_address).has_value());
 
     std::array<std::uint8_t, 2048> buffer{};
-    const auto received = to.receive_from(buffer);
+    const auto received = receive_awaited(to, buffer);
     ASSERT_TRUE(received.has_value()) << received.error().code;
     const std::size_t header_length = static_cast<std::size_t>(buffer[0] & 0x0F) * 4;
     EXPECT_EQ(received->source, from_address);

@@ -56,7 +56,7 @@ TEST_F(GreSocketNetns, AFrameLargerThanTheLinkIsFragmentedNotRefused) {
     ASSERT_TRUE(socket_a_->send_to(datagram, kAddressB).has_value());
 
     std::array<std::uint8_t, 2048> buffer{};
-    const auto received = socket_b_->receive_from(buffer);
+    const auto received = tarvo::testing::receive_awaited(*socket_b_, buffer);
     ASSERT_TRUE(received.has_value()) << received.error().code;
     ASSERT_EQ(received->length, 20 + datagram.size());
     EXPECT_EQ(buffer[20 + 12 + 1513], 0x3C);
@@ -65,7 +65,7 @@ TEST_F(GreSocketNetns, AFrameLargerThanTheLinkIsFragmentedNotRefused) {
 TEST_F(GreSocketNetns, APacketLargerThanTheBufferIsAFailureNotAShortFrame) {
     ASSERT_TRUE(socket_a_->send_to(tarvo::testing::sample_eoip_datagram(0x01, 2100), kAddressB).has_value());
     std::array<std::uint8_t, 2048> buffer{};
-    const auto oversized = socket_b_->receive_from(buffer);
+    const auto oversized = tarvo::testing::receive_awaited(*socket_b_, buffer);
     ASSERT_FALSE(oversized.has_value());
     EXPECT_FALSE(oversized.error().timed_out);
 
