@@ -11,7 +11,8 @@ namespace tarvo::platform {
 // Whether lines are mirrored; decided once per process.
 bool log_mirror_enabled();
 
-// Writes one line (a line break is added) when mirroring is enabled.
+// Writes one line (a line break is added) when mirroring is enabled, its
+// controls and ill-formed bytes escaped (text::escape_controls).
 void mirror_log_line(std::string_view line);
 
 }  // namespace tarvo::platform

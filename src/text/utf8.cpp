@@ -8,6 +8,12 @@ namespace {
 
 constexpr std::string_view kReplacement = "\xEF\xBF\xBD";
 
+void append_hex(std::string& out, unsigned value) {
+    constexpr char digits[] = "0123456789abcdef";
+    out += digits[(value >> 4) & 0xF];
+    out += digits[value & 0xF];
+}
+
 }  // namespace
 
 Utf8Step decode_utf8_at(std::string_view bytes, std::size_t i) {
@@ -59,6 +65,31 @@ std::string decode_utf8_lossy(std::string_view bytes) {
         const Utf8Step step = decode_utf8_at(bytes, i);
         if (step.valid) out.append(bytes.substr(i, step.length));
         else out += kReplacement;
+        i += step.length;
+    }
+    return out;
+}
+
+std::string escape_controls(std::string_view bytes) {
+    std::string out;
+    out.reserve(bytes.size());
+    for (std::size_t i = 0; i < bytes.size();) {
+        const Utf8Step step = decode_utf8_at(bytes, i);
+        if (!step.valid) {
+            for (std::size_t k = 0; k < step.length; ++k) {
+                out += "\\x";
+                append_hex(out, static_cast<unsigned char>(bytes[i + k]));
+            }
+        } else if (step.code_point < 0x20 || step.code_point == 0x7F) {
+            out += "\\x";
+            append_hex(out, step.code_point);
+        } else if (step.code_point >= 0x80 && step.code_point <= 0x9F) {
+            out += "\\u{";
+            append_hex(out, step.code_point);
+            out += '}';
+        } else {
+            out.append(bytes.substr(i, step.length));
+        }
         i += step.length;
     }
     return out;

@@ -25,6 +25,12 @@ bool is_valid_utf8(std::string_view bytes);
 // Bytes as UTF-8 with every maximal ill-formed subpart replaced by one U+FFFD.
 std::string decode_utf8_lossy(std::string_view bytes);
 
+// Bytes as a terminal may show them without obeying any of them: well-formed
+// UTF-8 stays as it is, the C0 controls and DEL become \x1b and the like, the
+// C1 controls \u{9b} and the like, and each byte of an ill-formed sequence
+// \xNN (never below \x80, so it cannot be taken for a control).
+std::string escape_controls(std::string_view bytes);
+
 // Appends the UTF-8 form of one Unicode scalar value.
 void append_utf8(std::string& out, char32_t code_point);
 

@@ -14,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "support/waiting.h"
 #include "wg_engine/wg_config_block.h"
 #include "wg_engine/wg_config_layout.h"
 #include "wg_engine/wg_engine.h"
@@ -65,7 +66,7 @@ int main(int argc, char** argv) {
     }
     std::cout << "started " << micros_since(start) << std::endl;
 
-    const auto give_up = start + std::chrono::seconds(15);
+    const auto give_up = start + tarvo::testing::kPatience;
     while (!handshake_done(engine) && Clock::now() < give_up)
         std::this_thread::sleep_for(std::chrono::microseconds(200));
     if (handshake_done(engine)) std::cout << "handshake " << micros_since(start) << std::endl;
@@ -81,7 +82,7 @@ int main(int argc, char** argv) {
             const auto close = Clock::now();
             tarvo::close_wg_engine(engine);
             while (::if_nametoindex(engine.adapter_name.c_str()) != 0 &&
-                   Clock::now() < close + std::chrono::seconds(10))
+                   Clock::now() < close + tarvo::testing::kPatience)
                 std::this_thread::sleep_for(std::chrono::microseconds(100));
             std::cout << "closed " << micros_since(close) << std::endl;
             return 0;

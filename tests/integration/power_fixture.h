@@ -17,6 +17,7 @@
 #include "main/tunnel_context.h"
 #include "support/host_root.h"
 #include "support/recording_tunnel.h"
+#include "support/waiting.h"
 #include "test_orchestrator.h"
 
 namespace tarvo {
@@ -92,9 +93,10 @@ protected:
 
     // A detached thread holds its own reference to the shared state until it ends.
     void wait_for_detached_threads() {
-        for (int i = 0; i < 1000 && context.shared.use_count() > 1; ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        ASSERT_EQ(context.shared.use_count(), 1);
+        const auto ended = testing::wait_until(
+            "the detached threads' references to the shared state gone",
+            [&] { return context.shared.use_count(); }, [](long references) { return references == 1; });
+        ASSERT_TRUE(ended) << ended.report;
     }
 
     testing::ScopedHostRoot host_root;

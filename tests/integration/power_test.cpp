@@ -14,6 +14,7 @@
 #include "main/traffic_sample.h"
 #include "main/worker.h"
 #include "orchestrator/predicates.h"
+#include "request_gate.h"
 
 namespace tarvo {
 namespace {
@@ -464,13 +465,19 @@ TEST_F(WorkerTest, AFailedPollOnlyTurnsTheCardOffline) {
 TEST_F(WorkerTest, APowerOffDuringAReloadIsNeverUndone) {
     power_on_with(device_answer(kL3Link));
     // The reload's poll is slow; a power-off clicked meanwhile waits for it.
+    // Its answer comes 300 ms after the request arrived: time for a power-off
+    // that did not wait to run first (one started later proves nothing, but
+    // cannot fail).
     Scenario slow;
     slow.status = {200, "{}"};
     slow.sync[kKey] = {200, device_answer(kL3Link + "," + kL2Link)};
     slow.sync[kKey].delay_before_head = 300ms;
     orchestrator->set_scenario(slow);
+    testing::RequestGate polled(*orchestrator, "/tarvo/api/control/sync",
+                                testing::RequestGate::Answers::flow);
     std::thread worker([this] { run_worker_cycle(context); });
-    std::this_thread::sleep_for(100ms);
+    const auto arrived = polled.arrival("the reload's poll");
+    EXPECT_TRUE(arrived) << arrived.report;
     std::thread off([this] { power_off(context); });
     worker.join();
     off.join();

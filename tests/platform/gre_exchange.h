@@ -4,11 +4,13 @@
 
 #include <array>
 #include <chrono>
+#include <span>
 #include <vector>
 
 #include <gtest/gtest.h>
 
 #include "platform/gre_socket.h"
+#include "support/waiting.h"
 
 namespace tarvo::testing {
 
@@ -29,6 +31,13 @@ inline std::vector<std::uint8_t> sample_eoip_datagram(std::uint8_t fill, std::si
     return datagram;
 }
 
+// The next packet `socket` receives, awaited as long as a test waits for
+// anything; the packet ends the wait as soon as it is there.
+inline Expected<platform::ReceivedPacket, platform::SocketFailure> receive_awaited(
+    platform::GreSocket& socket, std::span<std::uint8_t> buffer) {
+    return socket.receive_from(buffer, std::chrono::duration_cast<std::chrono::milliseconds>(kPatience));
+}
+
 // `from` sends to `to_address`; `to` receives the whole IPv4 packet.
 inline void expect_datagram_crosses(platform::GreSocket& from, const Ipv4Address& from_address,
                                     platform::GreSocket& to, const Ipv4Address& to_address,
@@ -37,8 +46,7 @@ inline void expect_datagram_crosses(platform::GreSocket& from, const Ipv4Address
     ASSERT_TRUE(from.send_to(datagram, to_address).has_value());
 
     std::array<std::uint8_t, 2048> buffer{};
-    // Generous: the packet ends the wait as soon as it is there.
-    const auto received = to.receive_from(buffer, std::chrono::seconds(10));
+    const auto received = receive_awaited(to, buffer);
     ASSERT_TRUE(received.has_value()) << received.error().code;
     const std::size_t header_length = static_cast<std::size_t>(buffer[0] & 0x0F) * 4;
     EXPECT_EQ(received->source, from_address);

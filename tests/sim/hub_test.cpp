@@ -24,6 +24,7 @@
 #include "support/hub_process.h"
 #include "support/network_namespaces.h"
 #include "support/temp_folder.h"
+#include "support/waiting.h"
 
 extern char** environ;
 
@@ -60,6 +61,15 @@ Bytes unicast_frame(std::size_t length) {
 }
 
 using Stats = tarvo::testing::HubStats;
+using Counts = std::vector<std::pair<std::string, std::string>>;
+
+bool shows(const Stats& stats, const Counts& expected) {
+    for (const auto& [name, value] : expected) {
+        const auto found = stats.find(name);
+        if (found == stats.end() || found->second != value) return false;
+    }
+    return true;
+}
 
 class SimHub : public ::testing::Test {
 protected:
@@ -84,7 +94,8 @@ protected:
                                      "--local", "192.0.2.2", "--stats", stats_path().string()},
             true);
         ASSERT_TRUE(hub_->started());
-        ASSERT_FALSE(tarvo::testing::wait_for_hub_report(stats_path(), 0).empty());
+        const auto ready = tarvo::testing::wait_for_hub_report(stats_path(), 0);
+        ASSERT_TRUE(ready) << ready.report;
     }
 
     std::filesystem::path stats_path() const { return folder_.path() / "hub-stats.txt"; }
@@ -93,11 +104,13 @@ protected:
         ASSERT_TRUE((from ? from : peer_.get())->send_to(datagram, kHub).has_value());
     }
 
-    // The GRE part of the next packet from the hub that `wanted` accepts.
+    // The GRE part of the next packet from the hub that `wanted` accepts
+    // (empty when none came while a test waits for anything).
     template <class Wanted>
     Bytes receive_from_hub(Wanted wanted) {
         std::array<std::uint8_t, 2048> buffer{};
-        for (int attempt = 0; attempt < 40; ++attempt) {
+        const auto give_up = std::chrono::steady_clock::now() + tarvo::testing::kPatience;
+        while (std::chrono::steady_clock::now() < give_up) {
             const auto received = peer_->receive_from(buffer, std::chrono::milliseconds(250));
             if (!received || received->source != kHub) continue;
             const std::size_t ip_header = static_cast<std::size_t>(buffer[0] & 0x0F) * 4;
@@ -112,7 +125,16 @@ protected:
         return receive_from_hub([](const Bytes& gre) { return gre.size() == 12; });
     }
 
-    Stats report() { return tarvo::testing::fresh_hub_report(*hub_, stats_path()); }
+    // A fresh report once it shows `expected`: the hub counts a datagram
+    // after handling it, so a report asked for at once may be a step behind.
+    Stats report_showing(const Counts& expected) {
+        return tarvo::testing::wait_until(
+                   "the hub's counters to show what was sent",
+                   [&] { return tarvo::testing::fresh_hub_report(*hub_, stats_path()); },
+                   [&](const Stats& stats) { return shows(stats, expected); }, tarvo::testing::kPatience,
+                   std::chrono::milliseconds(100))
+            .last;
+    }
 
     tarvo::testing::TempFolder folder_;
     std::unique_ptr<tarvo::testing::VethNamespacePair> namespaces_;
@@ -121,7 +143,7 @@ protected:
     std::unique_ptr<HubProcess> hub_;
 };
 
-void expect_counts(const Stats& stats, const std::vector<std::pair<std::string, std::string>>& expected) {
+void expect_counts(const Stats& stats, const Counts& expected) {
     for (const auto& [name, value] : expected) {
         ASSERT_TRUE(stats.count(name)) << name;
         EXPECT_EQ(stats.at(name), value) << name;
@@ -149,15 +171,12 @@ TEST_F(SimHub, CarriesTheKeepaliveToItsTapAndTheAnswerBackOverGre) {
     EXPECT_EQ(Bytes(gre.begin() + 12, gre.begin() + 18), (Bytes{0x02, 0, 0, 0, 0, 0x01}));  // to the asker
     EXPECT_EQ(Bytes(gre.begin() + 12 + 28, gre.begin() + 12 + 32), (Bytes{198, 51, 100, 2}));
 
-    const Stats stats = report();
-    expect_counts(stats, {{"frames_to_tap", "1"},
-                          {"bytes_to_tap", "42"},
-                          {"arp_keepalives", "1"},
-                          {"last_keepalive_sender", "198.51.100.77"},
-                          {"first_sequence", "1"},
-                          {"last_tunnel_id", "1000"},
-                          {"length_mismatches", "0"},
-                          {"tap_write_errors", "0"}});
+    const Counts expected = {{"frames_to_tap", "1"},     {"bytes_to_tap", "42"},
+                             {"arp_keepalives", "1"},    {"last_keepalive_sender", "198.51.100.77"},
+                             {"first_sequence", "1"},    {"last_tunnel_id", "1000"},
+                             {"length_mismatches", "0"}, {"tap_write_errors", "0"}};
+    const Stats stats = report_showing(expected);
+    expect_counts(stats, expected);
     EXPECT_NE(stats.at("frames_from_tap"), "0");
 }
 
@@ -172,12 +191,9 @@ TEST_F(SimHub, AnswersAnEmptyDatagramWithABareHeaderAndNothingReachesItsTap) {
               (Bytes{0x20, 0x01, 0x64, 0x00, 0x00, 0x00, 0xE8, 0x03}));
     EXPECT_EQ(sequence_of(second), sequence_of(first) + 1);
 
-    expect_counts(report(), {{"empty_received", "2"},
-                             {"answers_sent", "2"},
-                             {"frames_to_tap", "0"},
-                             {"first_sequence", "5"},
-                             {"last_sequence", "6"},
-                             {"sequence_breaks", "0"}});
+    const Counts expected = {{"empty_received", "2"}, {"answers_sent", "2"},  {"frames_to_tap", "0"},
+                             {"first_sequence", "5"}, {"last_sequence", "6"}, {"sequence_breaks", "0"}};
+    expect_counts(report_showing(expected), expected);
 }
 
 TEST_F(SimHub, CountsWhatItDropsAndWhatLooksWrong) {
@@ -198,16 +214,11 @@ TEST_F(SimHub, CountsWhatItDropsAndWhatLooksWrong) {
     send(eoip_datagram({}, 10));    // its answer says the hub has read all before it
     ASSERT_EQ(receive_answer().size(), 12u);
 
-    expect_counts(report(), {{"other_tunnel", "1"},
-                             {"foreign_source", "1"},
-                             {"not_eoip", "1"},
-                             {"length_mismatches", "1"},
-                             {"without_key", "1"},
-                             {"frames_to_tap", "3"},
-                             {"bytes_to_tap", "180"},
-                             {"first_sequence", "4"},
-                             {"last_sequence", "10"},
-                             {"sequence_breaks", "1"}});
+    const Counts expected = {{"other_tunnel", "1"},      {"foreign_source", "1"}, {"not_eoip", "1"},
+                             {"length_mismatches", "1"}, {"without_key", "1"},    {"frames_to_tap", "3"},
+                             {"bytes_to_tap", "180"},    {"first_sequence", "4"}, {"last_sequence", "10"},
+                             {"sequence_breaks", "1"}};
+    expect_counts(report_showing(expected), expected);
 }
 
 TEST(SimHubOutsideItsNamespace, RefusesToTouchTheNetwork) {

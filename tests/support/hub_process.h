@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -16,6 +17,8 @@
 #include <string>
 #include <thread>
 #include <vector>
+
+#include "support/waiting.h"
 
 extern char** environ;
 
@@ -82,35 +85,35 @@ inline HubStats read_hub_stats(const std::filesystem::path& path) {
     return stats;
 }
 
-// A report newer than `after`, waited for up to 10 s; empty when none came.
-inline HubStats wait_for_hub_report(const std::filesystem::path& path, long after) {
-    for (int i = 0; i < 1000; ++i) {
-        HubStats stats = read_hub_stats(path);
-        if (!stats.empty() && std::stol(stats["reports"]) > after) return stats;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return {};
-}
-
-// The hub's counters as they are now: it is asked for a fresh report.
-inline HubStats fresh_hub_report(const HubProcess& hub, const std::filesystem::path& path) {
-    const HubStats last = read_hub_stats(path);
-    const long before = last.count("reports") ? std::stol(last.at("reports")) : 0;
-    hub.signal(SIGUSR1);
-    return wait_for_hub_report(path, before);
-}
-
 inline long hub_count(const HubStats& stats, const std::string& name) {
     const auto found = stats.find(name);
-    return found == stats.end() ? -1 : std::stol(found->second);
+    return found == stats.end() || found->second.empty() ? -1 : std::stol(found->second);
 }
 
-// How many keepalives the hub counted over `window`.
-inline long keepalives_over(const HubProcess& hub, const std::filesystem::path& stats,
-                            std::chrono::seconds window) {
+// The hub's first report after its `after`-th, waited for.
+inline Waited<HubStats> wait_for_hub_report(const std::filesystem::path& path, long after) {
+    return wait_until(
+        "the hub's report after number " + std::to_string(after), [&] { return read_hub_stats(path); },
+        [&](const HubStats& stats) { return hub_count(stats, "reports") > after; });
+}
+
+// The hub's counters as they are now: it is asked for a fresh report (empty
+// when none came).
+inline HubStats fresh_hub_report(const HubProcess& hub, const std::filesystem::path& path) {
+    const long before = std::max(hub_count(read_hub_stats(path), "reports"), 0L);
+    hub.signal(SIGUSR1);
+    auto report = wait_for_hub_report(path, before);
+    return report ? std::move(report.last) : HubStats{};
+}
+
+// Waits until the hub has counted `wanted` keepalives more than when called.
+inline Waited<long> wait_for_keepalives(const HubProcess& hub, const std::filesystem::path& stats,
+                                        long wanted) {
     const long before = hub_count(fresh_hub_report(hub, stats), "arp_keepalives");
-    std::this_thread::sleep_for(window);
-    return hub_count(fresh_hub_report(hub, stats), "arp_keepalives") - before;
+    return wait_until(
+        std::to_string(wanted) + " more keepalives counted by the hub (after " + std::to_string(before) + ")",
+        [&] { return hub_count(fresh_hub_report(hub, stats), "arp_keepalives") - before; },
+        [&](long more) { return more >= wanted; }, kPatience, std::chrono::milliseconds(500));
 }
 
 }  // namespace tarvo::testing

@@ -1,6 +1,6 @@
 // One bounded TCP transfer between two network namespaces: a listener made
 // in one, a connection made in the other (a socket keeps the namespace it was
-// made in), every wait limited to a few seconds.
+// made in), every wait limited as long as a test waits for anything.
 #pragma once
 
 #include <arpa/inet.h>
@@ -15,18 +15,20 @@
 #include <vector>
 
 #include "support/network_namespaces.h"
+#include "support/waiting.h"
 
 namespace tarvo::testing {
 
 namespace tcp_transfer_detail {
 
+inline constexpr timeval kSocketPatience{kPatience.count(), 0};
+
 inline int make_socket_in(const std::string& netns) {
     int fd = -1;
     run_in_namespace(netns, [&] { fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0); });
     if (fd < 0) return -1;
-    const timeval limit{5, 0};
-    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
-    ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &kSocketPatience, sizeof kSocketPatience);
+    ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &kSocketPatience, sizeof kSocketPatience);
     return fd;
 }
 
@@ -64,11 +66,11 @@ inline std::size_t tcp_transfer(const std::string& listener_ns, const std::strin
     std::size_t received = 0;
     std::thread receiver([&] {
         pollfd waiting{listener.fd, POLLIN, 0};
-        if (::poll(&waiting, 1, 10000) != 1) return;
+        const auto limit = std::chrono::duration_cast<std::chrono::milliseconds>(kPatience);
+        if (::poll(&waiting, 1, static_cast<int>(limit.count())) != 1) return;
         const Closer connection{::accept4(listener.fd, nullptr, nullptr, SOCK_CLOEXEC)};
         if (connection.fd < 0) return;
-        const timeval limit{5, 0};
-        ::setsockopt(connection.fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+        ::setsockopt(connection.fd, SOL_SOCKET, SO_RCVTIMEO, &kSocketPatience, sizeof kSocketPatience);
         std::vector<char> buffer(64 * 1024);
         for (ssize_t n; (n = ::recv(connection.fd, buffer.data(), buffer.size(), 0)) > 0;)
             received += static_cast<std::size_t>(n);

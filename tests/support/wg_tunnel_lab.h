@@ -26,6 +26,7 @@
 
 #include "support/adapter_lock.h"
 #include "support/temp_folder.h"
+#include "support/waiting.h"
 
 namespace tarvo::testing {
 
@@ -66,7 +67,8 @@ public:
         return pid_ > 0;
     }
 
-    // The next line, or nothing when the child ends or says nothing for 30 s.
+    // The next line, or nothing when the child ends or says nothing for as
+    // long as a test waits for anything.
     std::optional<std::string> read_line() {
         while (true) {
             if (const auto eol = buffered_.find('\n'); eol != std::string::npos) {
@@ -75,7 +77,8 @@ public:
                 return line;
             }
             pollfd p{from_child_, POLLIN, 0};
-            if (::poll(&p, 1, 30000) <= 0) return std::nullopt;
+            const auto limit = std::chrono::duration_cast<std::chrono::milliseconds>(kPatience);
+            if (::poll(&p, 1, static_cast<int>(limit.count())) <= 0) return std::nullopt;
             char chunk[256];
             const ssize_t n = ::read(from_child_, chunk, sizeof chunk);
             if (n <= 0) return std::nullopt;
@@ -232,18 +235,37 @@ public:
         return wait_for_socket("tarvo-client");
     }
 
-    // Whether that leftover process still runs after a few seconds' grace to
-    // finish ending (it is reaped once it ended).
-    bool leftover_running() {
-        for (int i = 0; leftover_pid_ > 0 && i < 5000; ++i) {
-            if (::waitpid(leftover_pid_, nullptr, WNOHANG) != 0) leftover_pid_ = -1;
-            else std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        }
-        return leftover_pid_ > 0;
+    // Waits for that leftover process to end (it is reaped once it ended).
+    Waited<bool> leftover_ended() {
+        return wait_until("the leftover wireguard-go ended", [&] {
+            if (leftover_pid_ > 0 && ::waitpid(leftover_pid_, nullptr, WNOHANG) != 0) leftover_pid_ = -1;
+            return leftover_pid_ <= 0;
+        });
     }
 
-    bool ping(const std::string& ns, const std::string& address) {
-        return run_quietly("ip netns exec " + ns + " ping -c 2 -i 0.2 -W 2 " + address);
+    // Pings `address` from namespace `ns` until it answers.
+    static Waited<bool> ping_answered(const std::string& ns, const std::string& address) {
+        return wait_until("an answer to ping " + address + " from " + ns,
+                          [&] { return ping_once(ns, address); });
+    }
+
+    // One ping: for what must not answer, once what stopped it has been waited for.
+    static bool ping_once(const std::string& ns, const std::string& address) {
+        return run_quietly("ip netns exec " + ns + " ping -c 1 -W 1 " + address);
+    }
+
+    // Waits until the client namespace has no tarvo-client interface and no
+    // wireguard-go for it.
+    Waited<std::string> adapter_gone() {
+        return wait_until(
+            "no tarvo-client interface or wireguard-go in " + client_ns_,
+            [&] {
+                const std::string links = in_client("ip -o link show");
+                const std::size_t processes = processes_in(client_ns_, "wireguard-go", "tarvo-client").size();
+                if (links.find("tarvo-client") == std::string::npos && processes == 0) return std::string();
+                return links + "\nwireguard-go processes: " + std::to_string(processes);
+            },
+            [](const std::string& left) { return left.empty(); });
     }
 
     std::string in_client(const std::string& command) {
@@ -268,14 +290,14 @@ private:
         return pid;
     }
 
-    static bool wait_for_socket(const std::string& name) {
+    bool wait_for_socket(const std::string& name) {
         const std::string path = "/var/run/wireguard/" + name + ".sock";
-        for (int i = 0; i < 5000; ++i) {
+        const auto socket = wait_until("wireguard-go's socket " + path, [&] {
             struct stat info {};
-            if (::stat(path.c_str(), &info) == 0 && S_ISSOCK(info.st_mode)) return true;
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        }
-        return false;
+            return ::stat(path.c_str(), &info) == 0 && S_ISSOCK(info.st_mode);
+        });
+        if (!socket) error_ = socket.report;
+        return socket.met;
     }
 
     bool build() {
@@ -302,10 +324,7 @@ private:
         std::ofstream(key_file) << hub_private << "\n";
 
         hub_pid_ = spawn_wireguard_go(hub_ns_, hub_if_);
-        if (!wait_for_socket(hub_if_)) {
-            error_ = "the hub's wireguard-go did not start";
-            return false;
-        }
+        if (!wait_for_socket(hub_if_)) return false;
         if (!step("ip netns exec " + hub_ns_ + " wg set " + hub_if_ + " private-key " + key_file.string() +
                   " listen-port 51820 peer " + client_public + " allowed-ips " + kClientTunnelAddress +
                   "/32") ||

@@ -11,6 +11,7 @@
 #include "support/fake_tap_device.h"
 #include "support/hand_built_eoip.h"
 #include "support/in_process_gre.h"
+#include "support/waiting.h"
 
 namespace {
 
@@ -70,16 +71,17 @@ protected:
     }
 
     // What the bridge itself sent, once there are at least `count` (or
-    // whatever there is after 10 s, for the assertions to report).
+    // whatever there is when the wait runs out, for the assertions to report).
     std::vector<tarvo::testing::SentGrePacket> bridge_sent(std::size_t count) {
-        for (int attempt = 0;; ++attempt) {
-            std::vector<tarvo::testing::SentGrePacket> own;
+        std::vector<tarvo::testing::SentGrePacket> own;
+        tarvo::testing::wait_until("the bridge's datagrams", [&] {
+            own.clear();
             for (auto& packet : network_.sent()) {
                 if (packet.source == kTunnelAddress) own.push_back(std::move(packet));
             }
-            if (own.size() >= count || attempt == 2000) return own;
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        }
+            return own.size() >= count;
+        });
+        return own;
     }
 
     void stop(std::vector<std::thread>& threads) {

@@ -87,5 +87,44 @@ INSTANTIATE_TEST_SUITE_P(
                       DecodeCase{"broken then valid", "\xE2\x28\xA1", R + "(" + R},
                       DecodeCase{"nul kept", std::string("a\0b", 3), std::string("a\0b", 3)}));
 
+// What the developer's log mirror writes to a terminal: text from outside
+// (a node name, an error body) never reaches it as a control.
+TEST(EscapeControls, ShowsControlsAndBrokenBytesAndKeepsEveryOtherCharacter) {
+    const struct {
+        const char* name;
+        std::string bytes;
+        std::string shown;
+    } cases[] = {
+        {"plain text", "Węzeł 7: OK (100%)", "Węzeł 7: OK (100%)"},
+        {"Polish letters", "Zażółć gęślą jaźń ŻÓŁĆ", "Zażółć gęślą jaźń ŻÓŁĆ"},
+        {"other scripts and emoji", "€ 日本 \xF0\x9F\x98\x80", "€ 日本 \xF0\x9F\x98\x80"},
+        {"escape sequence", "\x1b[2J\x1b]0;title\x07", "\\x1b[2J\\x1b]0;title\\x07"},
+        {"carriage return over the line", "ok\rFAKE", "ok\\x0dFAKE"},
+        {"line feed and tab", "a\nb\tc", "a\\x0ab\\x09c"},
+        {"bell, backspace, nul", std::string("\x07\x08\0", 3), "\\x07\\x08\\x00"},
+        {"last C0 control and DEL", "\x1f\x7f", "\\x1f\\x7f"},
+        {"space and tilde kept", " ~", " ~"},
+        {"C1 controls: CSI, NEL, first and last",
+         "\xC2\x9B"
+         "31m \xC2\x85 \xC2\x80\xC2\x9F",
+         "\\u{9b}31m \\u{85} \\u{80}\\u{9f}"},
+        {"first after C1 kept", "\xC2\xA0\xC2\xA9", "\xC2\xA0\xC2\xA9"},
+        {"code-page bytes",
+         "B\xB3\xB9"
+         "d",
+         "B\\xb3\\xb9d"},
+        {"overlong ESC", "\xC0\x9B", "\\xc0\\x9b"},
+        {"truncated sequence then text",
+         "\xE2\x82"
+         "x",
+         "\\xe2\\x82x"},
+        {"encoded surrogate", "\xED\xA0\x80", "\\xed\\xa0\\x80"},
+        {"truncated at the end", "x\xF0\x9F\x98", "x\\xf0\\x9f\\x98"},
+        {"backslash kept as it is", "C:\\ProgramData\\TARVO", "C:\\ProgramData\\TARVO"},
+        {"empty", "", ""},
+    };
+    for (const auto& c : cases) EXPECT_EQ(escape_controls(c.bytes), c.shown) << c.name;
+}
+
 }  // namespace
 }  // namespace tarvo::text

@@ -4,10 +4,16 @@ states checked at known pixels, and clicks through the real program.
 
   check_window_screens.py --states <window_states> --client <TarvoClient> --out <folder>
                           --orchestrator <tarvo_sim_orchestrator> --orchestrator-host <name>
+                          [--patience <seconds>]
 
 Every screenshot is kept in --out for people to look at. The click test runs
 the program inside a network namespace of its own (root only) with the test
 orchestrator on its loopback, so nothing it sends leaves the namespace. Exit code 77 means skipped.
+
+Nothing waits for a fixed time: a state's screenshot is taken once
+window_states says its window has settled at the expected size, and each
+click's effect (pixels, client.json) is polled for, each wait bounded by
+--patience seconds (longer in the sanitizer builds).
 """
 import argparse
 import json
@@ -17,9 +23,63 @@ import signal
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 
 FONTS = "/usr/share/fonts/truetype/dejavu"
+PATIENCE = 45.0  # seconds; --patience
+
+
+class WaitFailed(Exception):
+    pass
+
+
+def wait_for(awaited, look, holds=bool, interval=0.1):
+    """Calls look() until holds(what it returned), at most PATIENCE seconds;
+    returns what it saw, or raises WaitFailed naming what was awaited, what
+    was seen last and how long it waited."""
+    start = time.monotonic()
+    while True:
+        seen = look()
+        if holds(seen):
+            return seen
+        waited = time.monotonic() - start
+        if waited >= PATIENCE:
+            raise WaitFailed(f"waited {waited:.1f} s for {awaited}; last seen: {describe(seen)}")
+        time.sleep(interval)
+
+
+def describe(seen):
+    if isinstance(seen, Picture):
+        return f"a {seen.width} x {seen.height} screenshot"
+    return repr(seen)
+
+
+def ended(proc):
+    """Raises WaitFailed once the program under test has ended: whatever was
+    awaited of it will not come."""
+    if proc.poll() is not None:
+        raise WaitFailed(f"{' '.join(os.path.basename(a) for a in proc.args)} ended with exit code {proc.returncode}")
+
+
+def passed(what):
+    print("ok   " + what)
+
+
+class Lines:
+    """The lines a process prints, collected as they come."""
+
+    def __init__(self, stream):
+        self.lines = []
+        self._thread = threading.Thread(target=self._read, args=(stream,), daemon=True)
+        self._thread.start()
+
+    def _read(self, stream):
+        for line in stream:
+            self.lines.append(line.rstrip("\n"))
+
+    def last(self):
+        return self.lines[-1] if self.lines else None
 
 
 class Screen:
@@ -30,12 +90,8 @@ class Screen:
         self.proc = subprocess.Popen(["Xvfb", f":{self.display}", "-screen", "0", f"{width}x{height}x24", "-nolisten", "tcp", "-noreset"],
                                      stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         self.env = dict(os.environ, DISPLAY=f":{self.display}")
-        for _ in range(100):
-            if os.path.exists(f"/tmp/.X11-unix/X{self.display}"):
-                break
-            time.sleep(0.05)
-        else:
-            raise RuntimeError("Xvfb did not start")
+        wait_for(f"Xvfb's socket for display :{self.display}",
+                 lambda: ended(self.proc) or os.path.exists(f"/tmp/.X11-unix/X{self.display}"))
         # GLFW takes the window's content scale from Xft.dpi (kept: -noreset).
         subprocess.run(["xprop", "-root", "-format", "RESOURCE_MANAGER", "8s", "-set", "RESOURCE_MANAGER",
                         f"Xft.dpi:\t{dpi}\n"], env=self.env, check=True)
@@ -44,21 +100,29 @@ class Screen:
         self.proc.send_signal(signal.SIGTERM)
         self.proc.wait()
 
-    def window_id(self, timeout=15):
-        deadline = time.time() + timeout
-        while time.time() < deadline:
-            out = subprocess.run(["xdotool", "search", "--name", "Tarvo Enterprise Client"], env=self.env,
-                                 capture_output=True, text=True).stdout.split()
-            if out:
-                return out[0]
-            time.sleep(0.1)
-        raise RuntimeError("the window did not appear")
+    def window_id(self, proc):
+        """The window of process `proc`: a window left by an earlier process
+        may still be listed under the same name."""
+        def look():
+            ended(proc)
+            return subprocess.run(["xdotool", "search", "--all", "--pid", str(proc.pid), "--name",
+                                   "Tarvo Enterprise Client"], env=self.env, capture_output=True, text=True).stdout.split()
+        return wait_for(f"a window named Tarvo Enterprise Client of process {proc.pid}", look)[0]
 
     def shot(self, window, path):
-        xwd = subprocess.run(["xwd", "-silent", "-id", window], env=self.env, capture_output=True, check=True).stdout
-        subprocess.run(["convert", "xwd:-", path], input=xwd, check=True)
-        ppm = subprocess.run(["convert", path, "ppm:-"], capture_output=True, check=True).stdout
+        """A screenshot of the window (kept at `path`), or the error text of
+        the tool that could not take it."""
+        xwd = subprocess.run(["xwd", "-silent", "-id", window], env=self.env, capture_output=True)
+        if xwd.returncode != 0:
+            return f"xwd: {xwd.stderr.decode(errors='replace').strip()} (exit code {xwd.returncode})"
+        ppm = subprocess.run(["convert", "xwd:-", "-write", path, "ppm:-"], input=xwd.stdout, capture_output=True,
+                             check=True).stdout
         return Picture(ppm)
+
+    def shot_when(self, proc, window, path, awaited, holds):
+        """Screenshots of process `proc`'s window until one satisfies `holds`."""
+        return wait_for(awaited, lambda: ended(proc) or self.shot(window, path),
+                        lambda pic: isinstance(pic, Picture) and holds(pic))
 
     def xdotool(self, *args):
         subprocess.run(["xdotool", *args], env=self.env, check=True)
@@ -164,15 +228,26 @@ def run_states(args):
         try:
             for name in names:
                 look = {"narrow-short": "full-log", "scale-1.5": "connected", "scale-1.25": "connected"}.get(name, name)
-                proc = subprocess.Popen([args.states, look], env=dict(screen.env, TARVO_HOST_ROOT=root))
+                size = {"narrow-short": (620, 500), "scale-1.5": (1170, 1215), "scale-1.25": (975, 1013)}.get(name, (780, 810))
+                proc = subprocess.Popen([args.states, look], env=dict(screen.env, TARVO_HOST_ROOT=root),
+                                        stdout=subprocess.PIPE, text=True)
+                said = Lines(proc.stdout)
+                begun = time.monotonic()
                 try:
-                    window = screen.window_id()
-                    time.sleep(1.5)  # first-frame sizing, then the fonts baked at the settled size
-                    pic = screen.shot(window, os.path.join(args.out, f"window-{name}.png"))
+                    window = screen.window_id(proc)
+                    # The first frame asks for the settled size; the fonts follow it.
+                    drawn = f"drawn {size[0]} {size[1]}"
+                    wait_for(f"{name}: window_states saying \"{drawn}\"", lambda: ended(proc) or said.last(),
+                             lambda line: line == drawn)
+                    settled = time.monotonic()
+                    pic = screen.shot_when(proc, window, os.path.join(args.out, f"window-{name}.png"),
+                                           f"{name}: a screenshot of {size[0]} x {size[1]} pixels",
+                                           lambda pic: (pic.width, pic.height) == size)
+                    print(f"{name}: settled after {settled - begun:.1f} s, screenshot after {time.monotonic() - settled:.1f} s")
                     if name == "narrow-short":
-                        expect((pic.width, pic.height) == (620, 500), f"{name}: 620 x 500 on a 640 x 560 screen")
+                        passed(f"{name}: 620 x 500 on a 640 x 560 screen")
                     elif name == "scale-1.5":
-                        expect((pic.width, pic.height) == (1170, 1215), f"{name}: 780 x 810 points in 1170 x 1215 pixels")
+                        passed(f"{name}: 780 x 810 points in 1170 x 1215 pixels")
                         expect(pic.at(78, 387) == GREEN, f"{name}: power-on fill where 1.5 x its points put it")
                         expect(pic.at(608, 387) == (153, 27, 27), f"{name}: power-off fill, connected")
                     elif name == "scale-1.25":
@@ -188,6 +263,15 @@ def run_states(args):
         finally:
             screen.close()
     shutil.rmtree(root)
+
+
+def read_json(path):
+    """The file's JSON, or what stands in its way."""
+    try:
+        with open(path, encoding="utf-8") as f:
+            return json.load(f)
+    except (OSError, ValueError) as e:
+        return f"({type(e).__name__}: {e})"
 
 
 REFUSED_PASS = {
@@ -225,27 +309,29 @@ def run_clicks(args):
                                   stdout=subprocess.PIPE, text=True)
         printed = dict(server.stdout.readline().strip().split("=", 1) for _ in range(2))
         env = dict(screen.env, TARVO_HOST_ROOT=root, APPDATA=appdata, TARVO_TEST_CA_BUNDLE=printed["ca_bundle"])
-        proc = subprocess.Popen(inside + [args.client, "--no-tap"], env=env)
-        window = screen.window_id()
-        time.sleep(1.5)
+        proc = subprocess.Popen(inside + [args.client, "--no-tap"], env=env)  # ip netns exec keeps its pid
+        window = screen.window_id(proc)
+        clicks = os.path.join(args.out, "window-click-key-box.png")
+        # The program says nothing, so its pixels tell when it has settled:
+        # the settled size, drawn to its corners, the power-on button drawn.
+        screen.shot_when(proc, window, clicks, "the program's window drawn at 780 x 810 pixels",
+                         lambda pic: (pic.width, pic.height) == (780, 810) and pic.at(4, 4) == (11, 17, 32)
+                         and pic.at(775, 805) == (11, 17, 32) and pic.at(*POWER_ON_FILL) == GREEN)
         screen.xdotool("mousemove", "--window", window, "200", "212", "click", "1")  # key_box_click
-        time.sleep(0.5)
-        pic = screen.shot(window, os.path.join(args.out, "window-click-key-box.png"))
-        expect(pic.has_near(CYAN, (43, 200, 47, 225), tolerance=40), "click on key_box_click opens the editor")
+        screen.shot_when(proc, window, clicks, "click on key_box_click opening the editor (cyan border)",
+                         lambda pic: pic.has_near(CYAN, (43, 200, 47, 225), tolerance=40))
+        passed("click on key_box_click opens the editor")
         screen.xdotool("type", "--delay", "40", "pass-48h-abcd 1234")
         screen.xdotool("mousemove", "--window", window, "150", "278", "click", "1")  # btn_power_on
-        time.sleep(0.8)
-        with open(os.path.join(appdata, "TARVO", "client.json"), encoding="utf-8") as f:
-            saved = json.load(f)
-        expect(saved == {"DeviceCode": "PASS48HABCD1234", "AutoConnect": True, "ForceL3": False},
-               f"click on btn_power_on stores the key cleaned of dashes and blanks, with auto-connect: {saved}")
-        deadline = time.time() + 15
-        while True:
-            time.sleep(0.5)
-            pic = screen.shot(window, os.path.join(args.out, "window-click-power-on.png"))
-            if pic.has_near(RED, BADGE) or time.time() > deadline:
-                break
-        expect(pic.has_near(RED, BADGE), "the power-on's sync reached the orchestrator: its refused pass shows in red")
+        config = os.path.join(appdata, "TARVO", "client.json")
+        wanted = {"DeviceCode": "PASS48HABCD1234", "AutoConnect": True, "ForceL3": False}
+        wait_for(f"click on btn_power_on writing {config} with {wanted}", lambda: ended(proc) or read_json(config),
+                 lambda seen: seen == wanted)
+        passed(f"click on btn_power_on stores the key cleaned of dashes and blanks, with auto-connect: {wanted}")
+        screen.shot_when(proc, window, os.path.join(args.out, "window-click-power-on.png"),
+                         "the power-on's sync reaching the orchestrator: its refused pass in red in the badge",
+                         lambda pic: pic.has_near(RED, BADGE))
+        passed("the power-on's sync reached the orchestrator: its refused pass shows in red")
     finally:
         for p in (proc, server):
             if p and p.poll() is None:
@@ -258,20 +344,28 @@ def run_clicks(args):
 
 
 def main():
+    global PATIENCE
     parser = argparse.ArgumentParser()
     parser.add_argument("--states", required=True)
     parser.add_argument("--client", required=True)
     parser.add_argument("--out", required=True)
     parser.add_argument("--orchestrator", required=True, help="the test orchestrator's server program")
     parser.add_argument("--orchestrator-host", required=True, help="the host name built into the program")
+    parser.add_argument("--patience", type=float, default=PATIENCE, help="seconds any one wait may take")
     args = parser.parse_args()
+    PATIENCE = args.patience
     for tool in ("Xvfb", "xdotool", "xwd", "xprop", "convert", "ip"):
         if not shutil.which(tool):
             print(f"skip: {tool} is not installed (scripts/setup installs it)")
             return 77
     os.makedirs(args.out, exist_ok=True)
-    run_states(args)
-    run_clicks(args)
+    started = time.monotonic()
+    try:
+        run_states(args)
+        run_clicks(args)
+    except WaitFailed as e:
+        expect(False, str(e))
+    print(f"took {time.monotonic() - started:.1f} s (each wait at most {PATIENCE:.0f} s)")
     print(f"screenshots in {args.out}")
     return 1 if failures else 0
 

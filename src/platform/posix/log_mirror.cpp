@@ -6,6 +6,8 @@
 #include <cstring>
 #include <string>
 
+#include "text/utf8.h"
+
 namespace tarvo::platform {
 
 bool log_mirror_enabled() {
@@ -18,8 +20,10 @@ bool log_mirror_enabled() {
 
 void mirror_log_line(std::string_view line) {
     if (!log_mirror_enabled()) return;
-    // One write per line, so lines of several threads never interleave.
-    std::string text(line);
+    // Log texts carry outside text (node names, error bodies): on a terminal
+    // it is shown, never obeyed. One write per line, so lines of several
+    // threads never interleave.
+    std::string text = text::escape_controls(line);
     text += '\n';
     for (std::size_t done = 0; done < text.size();) {
         const ssize_t n = ::write(STDERR_FILENO, text.data() + done, text.size() - done);

@@ -83,7 +83,7 @@ TEST_F(GreSocketNetns, AFrameLargerThanTheLinkIsFragmentedNotRefused) {
     ASSERT_TRUE(socket_a_->send_to(datagram, kAddressB).has_value());
 
     std::array<std::uint8_t, 2048> buffer{};
-    const auto received = socket_b_->receive_from(buffer, std::chrono::seconds(10));
+    const auto received = tarvo::testing::receive_awaited(*socket_b_, buffer);
     ASSERT_TRUE(received.has_value()) << received.error().code;
     ASSERT_EQ(received->length, 20 + datagram.size());
     EXPECT_EQ(buffer[20 + 12 + 1513], 0x3C);
@@ -92,7 +92,7 @@ TEST_F(GreSocketNetns, AFrameLargerThanTheLinkIsFragmentedNotRefused) {
 TEST_F(GreSocketNetns, APacketLargerThanTheBufferIsAFailureNotAShortFrame) {
     ASSERT_TRUE(socket_a_->send_to(tarvo::testing::sample_eoip_datagram(0x01, 2100), kAddressB).has_value());
     std::array<std::uint8_t, 2048> buffer{};
-    const auto oversized = socket_b_->receive_from(buffer, std::chrono::seconds(10));
+    const auto oversized = tarvo::testing::receive_awaited(*socket_b_, buffer);
     ASSERT_FALSE(oversized.has_value());
     EXPECT_FALSE(oversized.error().timed_out);
 

@@ -13,6 +13,7 @@
 #include "platform/tap_device.h"
 #include "support/host_root.h"
 #include "support/scoped_namespace.h"
+#include "support/waiting.h"
 
 namespace tarvo::platform {
 namespace {
@@ -39,13 +40,14 @@ bool is_arp_reply_to_us(const std::uint8_t* f, std::size_t n) {
            f[20] == 0x00 && f[21] == 0x02;
 }
 
-// Writes the request and reads what the host sends back, until its ARP reply
-// comes (at most 40 rounds of one 250-ms slice: the host sends nothing until
-// it has noticed the carrier that attaching the device raised).
+// Writes the request and reads what the host sends back, in rounds of one
+// 250-ms slice, until its ARP reply comes (the host sends nothing until it
+// has noticed the carrier that attaching the device raised).
 bool host_answers(TapTransfer& writer, TapTransfer& reader) {
     const auto request = arp_request();
     std::array<std::uint8_t, 2048> buffer{};
-    for (int round = 0; round < 40; ++round) {
+    const auto give_up = std::chrono::steady_clock::now() + testing::kPatience;
+    while (std::chrono::steady_clock::now() < give_up) {
         const auto written = writer.start_write(request);
         if (written.state != State::completed || written.bytes != request.size()) return false;
         auto read = reader.start_read(buffer);

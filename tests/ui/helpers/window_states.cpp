@@ -1,10 +1,16 @@
 // Opens the real window over a shared state set to one of a few looks, for
 // screenshots under Xvfb: window_states <start|connected|forced|refused|full-log|editing|scripts>
 // [largest texture side, to play a renderer that takes less than this one].
-// Nothing here talks to a network: the operations only count.
+// Nothing here talks to a network: the operations only count. It prints
+// "drawn W H" once what the window shows has settled at W x H pixels, for the
+// screenshot test to wait on.
+#include <imgui.h>
+
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -96,6 +102,47 @@ bool apply_look(AppState& s, std::string_view look) {
     return false;
 }
 
+// Reports a frame once the next one has begun (so it has been presented)
+// with the same size and without rebuilding the fonts (so it drew with every
+// size it asked for); each settled size is reported once.
+class SettledFrameReport final : public platform::WindowApp {
+public:
+    explicit SettledFrameReport(std::unique_ptr<platform::WindowApp> app) : app_(std::move(app)) {}
+
+    bool prepare_frame(platform::WindowContext& window) override {
+        const bool rebuilt = app_->prepare_frame(window);
+        const ImGuiIO& io = ImGui::GetIO();
+        const Size size{static_cast<int>(std::lround(io.DisplaySize.x * io.DisplayFramebufferScale.x)),
+                        static_cast<int>(std::lround(io.DisplaySize.y * io.DisplayFramebufferScale.y))};
+        if (drawn_ && !rebuilt && size == drawn_size_ && size != reported_) {
+            std::printf("drawn %d %d\n", size.width, size.height);
+            std::fflush(stdout);
+            reported_ = size;
+        }
+        drawn_ = false;
+        drawn_size_ = size;
+        return rebuilt;
+    }
+
+    void update(platform::WindowContext& window) override {
+        app_->update(window);
+        drawn_ = true;
+    }
+
+    void on_exit() override { app_->on_exit(); }
+
+private:
+    struct Size {
+        int width = 0;
+        int height = 0;
+        bool operator==(const Size&) const = default;
+    };
+    std::unique_ptr<platform::WindowApp> app_;
+    bool drawn_ = false;
+    Size drawn_size_;
+    Size reported_;
+};
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -111,9 +158,9 @@ int main(int argc, char** argv) {
                                                    ui::load_font_faces());
         if (look == "editing") app->editing_key = app->focus_key_pending = true;
         const int renderer_limit = window.max_texture_size();
-        return ui::make_window_app(
+        return std::make_unique<SettledFrameReport>(ui::make_window_app(
             std::move(app), window.dpi_scale(),
-            texture_limit > 0 ? std::min(texture_limit, renderer_limit) : renderer_limit);
+            texture_limit > 0 ? std::min(texture_limit, renderer_limit) : renderer_limit));
     });
     if (!opened) std::fputs("window_states: no window\n", stderr);
     return opened ? 0 : 1;

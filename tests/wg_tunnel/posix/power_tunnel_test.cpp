@@ -78,45 +78,46 @@ protected:
         return std::count(texts.begin(), texts.end(), text);
     }
 
-    bool has_interface() {
-        return lab->in_client("ip -o link show").find("tarvo-client") != std::string::npos;
+    void expect_adapter_gone() {
+        const auto gone = lab->adapter_gone();
+        EXPECT_TRUE(gone) << gone.report;
     }
-
-    // A closed adapter's interface and process go within moments; waits up to 10 s.
-    bool adapter_gone() {
-        for (int i = 0; i < 1000; ++i) {
-            if (!has_interface() &&
-                testing::processes_in(lab->client_ns(), "wireguard-go", "tarvo-client").empty())
-                return true;
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
-        return false;
+    void expect_ping_answered(const std::string& ns, const std::string& address) {
+        const auto answered = testing::WgTunnelLab::ping_answered(ns, address);
+        EXPECT_TRUE(answered) << answered.report;
+    }
+    void expect_threads_at_most(int limit) {
+        const auto settled = threads_settled_at_most(limit);
+        EXPECT_TRUE(settled) << settled.report;
+    }
+    void expect_tap_idle() {
+        const auto idle = tap_idle();
+        EXPECT_TRUE(idle) << idle.report;
     }
 
     // The client's thread count once it is at most `limit`: detached threads
-    // (the TAP reset, status checks) may still be ending; waits up to 10 s.
-    int threads_settled_at_most(int limit) {
-        int threads = std::stoi(state()["threads"]);
-        for (int i = 0; i < 1000 && threads > limit; ++i) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-            threads = std::stoi(state()["threads"]);
-        }
-        return threads;
+    // (the TAP reset, status checks) may still be ending.
+    testing::Waited<int> threads_settled_at_most(int limit) {
+        return testing::wait_until(
+            "the client's threads down to " + std::to_string(limit),
+            [&] { return std::stoi(state()["threads"]); }, [&](int threads) { return threads <= limit; });
     }
 
     // The client's TAP left as the reset leaves it: link down and no IPv4
-    // address (the reset runs on a thread of its own; waits up to 10 s).
-    bool tap_idle() {
-        for (int i = 0; i < 1000; ++i) {
-            const std::string link = lab->in_client(std::string("ip -o link show dev ") + kClientTapName);
-            const std::string flags = link.substr(0, link.find('>'));
-            if (!link.empty() && flags.find(",UP") == std::string::npos &&
-                flags.find("<UP") == std::string::npos &&
-                lab->in_client(std::string("ip -o -4 addr show dev ") + kClientTapName).empty())
-                return true;
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
-        return false;
+    // address (the reset runs on a thread of its own).
+    testing::Waited<std::string> tap_idle() {
+        return testing::wait_until(
+            std::string("the client's TAP ") + kClientTapName + " down without an IPv4 address",
+            [&] {
+                return lab->in_client(std::string("ip -o link show dev ") + kClientTapName) + "\n" +
+                       lab->in_client(std::string("ip -o -4 addr show dev ") + kClientTapName);
+            },
+            [](const std::string& seen) {
+                const std::string link = seen.substr(0, seen.find('\n'));
+                const std::string flags = link.substr(0, link.find('>'));
+                return !link.empty() && flags.find(",UP") == std::string::npos &&
+                       flags.find("<UP") == std::string::npos && seen.find(" inet ") == std::string::npos;
+            });
     }
 
     static constexpr const char* kClientTapName = "tarvotap0";
@@ -137,7 +138,7 @@ TEST_F(PowerTunnelTest, AutoConnectReloadPauseAndPowerOffOverARealTunnel) {
     // A desktop node is a layer-3 gateway: forwarding is on in its namespace.
     EXPECT_EQ(lab->in_client("cat /proc/sys/net/ipv4/ip_forward"), "1");
     EXPECT_NE(lab->in_client("ip route show 198.51.100.0/24").find("dev tarvo-client"), std::string::npos);
-    EXPECT_TRUE(lab->ping(lab->client_ns(), testing::kHubTunnelAddress));
+    expect_ping_answered(lab->client_ns(), testing::kHubTunnelAddress);
 
     // A new link: the worker's poll reloads the tunnel with its route.
     ASSERT_TRUE(ask("scenario l3-more", "ok"));
@@ -146,7 +147,7 @@ TEST_F(PowerTunnelTest, AutoConnectReloadPauseAndPowerOffOverARealTunnel) {
     EXPECT_EQ(count(texts, kReloadLine), 1);
     EXPECT_EQ(count(texts, kProbeLine), 2);
     EXPECT_NE(lab->in_client("ip route show 10.60.0.0/24").find("dev tarvo-client"), std::string::npos);
-    EXPECT_TRUE(lab->ping(lab->client_ns(), testing::kHubTunnelAddress));
+    expect_ping_answered(lab->client_ns(), testing::kHubTunnelAddress);
 
     // The project is paused: the worker stops the tunnel, the power stays on.
     ASSERT_TRUE(ask("scenario paused", "ok"));
@@ -155,22 +156,22 @@ TEST_F(PowerTunnelTest, AutoConnectReloadPauseAndPowerOffOverARealTunnel) {
                     "Kanał kontrolny :5000 — brak zgody na tunel (Brak linku w projekcie). Zatrzymuję WG i "
                     "przełączam TAP w stan IDLE."),
               1);
-    EXPECT_TRUE(adapter_gone());
+    expect_adapter_gone();
     auto stopped = state();
     EXPECT_EQ(stopped["power_on"], "1");
     EXPECT_EQ(stopped["adapter"], "0");
 
     // Power-off: nothing left, and no more threads than the stopped tunnel had.
     ASSERT_TRUE(ask("power-off", "off"));
-    EXPECT_TRUE(adapter_gone());
+    expect_adapter_gone();
     auto off = state();
     EXPECT_EQ(off["power_on"], "0");
     EXPECT_EQ(off["wg_running"], "0");
     EXPECT_EQ(off["l2_running"], "0");
     EXPECT_EQ(off["adapter"], "0");
     EXPECT_EQ(off["bridge"], "0");
-    EXPECT_LE(threads_settled_at_most(std::stoi(stopped["threads"])), std::stoi(stopped["threads"]));
-    EXPECT_FALSE(lab->ping(lab->client_ns(), testing::kHubTunnelAddress));
+    expect_threads_at_most(std::stoi(stopped["threads"]));
+    EXPECT_FALSE(testing::WgTunnelLab::ping_once(lab->client_ns(), testing::kHubTunnelAddress));
 }
 
 constexpr const char* kHubTapAddress = "203.0.113.2";
@@ -189,7 +190,8 @@ TEST_F(PowerTunnelTest, AutoConnectWithAnL2LinkBridgesTheTapsThroughTheTunnel) {
          testing::kClientTunnelAddress, "--local", testing::kHubTunnelAddress, "--stats", stats.string()},
         true);
     ASSERT_TRUE(hub_process.started());
-    ASSERT_FALSE(testing::wait_for_hub_report(stats, 0).empty()) << "the hub did not get ready";
+    const auto ready = testing::wait_for_hub_report(stats, 0);
+    ASSERT_TRUE(ready) << ready.report;
 
     start_client("l2");
     ASSERT_TRUE(ask("asleep", "asleep"));
@@ -208,13 +210,14 @@ TEST_F(PowerTunnelTest, AutoConnectWithAnL2LinkBridgesTheTapsThroughTheTunnel) {
     EXPECT_NE(lab->in_client(tap).find(testing::kBridgeTapAddress), std::string::npos);
 
     // Layer 3 and layer 2 both: the hub's tunnel address and its TAP.
-    EXPECT_TRUE(lab->ping(lab->client_ns(), testing::kHubTunnelAddress));
-    EXPECT_TRUE(lab->ping(lab->client_ns(), kHubTapAddress));
+    expect_ping_answered(lab->client_ns(), testing::kHubTunnelAddress);
+    expect_ping_answered(lab->client_ns(), kHubTapAddress);
     constexpr std::size_t kTransfer = 1 << 20;  // full frames, fragmented inside the tunnel
     const std::string client_tap_host(testing::kBridgeTapAddress,
                                       std::string(testing::kBridgeTapAddress).find('/'));
     EXPECT_EQ(testing::tcp_transfer(lab->client_ns(), client_tap_host, hub, kTransfer), kTransfer);
-    EXPECT_GE(testing::keepalives_over(hub_process, stats, std::chrono::seconds(10)), 2);
+    const auto keepalives = testing::wait_for_keepalives(hub_process, stats, 2);
+    EXPECT_TRUE(keepalives) << keepalives.report;
     const auto seen = testing::read_hub_stats(stats);
     EXPECT_EQ(seen.at("last_keepalive_sender"), client_tap_host);
     EXPECT_EQ(seen.at("last_tunnel_id"), std::to_string(testing::kBridgeTunnelId));
@@ -223,22 +226,22 @@ TEST_F(PowerTunnelTest, AutoConnectWithAnL2LinkBridgesTheTapsThroughTheTunnel) {
     // The project is paused: the tunnel stops and the TAP goes idle.
     ASSERT_TRUE(ask("scenario paused", "ok"));
     ASSERT_TRUE(ask("cycle", "cycled"));
-    EXPECT_TRUE(adapter_gone());
-    EXPECT_TRUE(tap_idle()) << lab->in_client(std::string("ip -o -4 addr show dev ") + kClientTapName);
+    expect_adapter_gone();
+    expect_tap_idle();
     auto stopped = state();
     EXPECT_EQ(stopped["l2_running"], "0");
     EXPECT_EQ(stopped["bridge"], "0");
-    EXPECT_FALSE(lab->ping(lab->client_ns(), kHubTapAddress));
+    EXPECT_FALSE(testing::WgTunnelLab::ping_once(lab->client_ns(), kHubTapAddress));
 
     // Power-off: no interface of the tunnel, no process, no bridge thread.
     ASSERT_TRUE(ask("power-off", "off"));
-    EXPECT_TRUE(adapter_gone());
+    expect_adapter_gone();
     auto off = state();
     EXPECT_EQ(off["power_on"], "0");
     EXPECT_EQ(off["l2_running"], "0");
     EXPECT_EQ(off["bridge"], "0");
-    EXPECT_LE(threads_settled_at_most(std::stoi(stopped["threads"])), std::stoi(stopped["threads"]));
-    EXPECT_TRUE(tap_idle());
+    expect_threads_at_most(std::stoi(stopped["threads"]));
+    expect_tap_idle();
 }
 
 // The storm of the in-process tests, through the real mechanisms: each
@@ -256,10 +259,10 @@ TEST_F(PowerTunnelTest, AStormOfClicksLeavesNothingRunningAfterEachPowerOff) {
     EXPECT_NE(report->find(" violations=0"), std::string::npos) << *report << " (seed " << seed << ")";
     EXPECT_EQ(report->find("checked=0"), std::string::npos) << *report;
 
-    EXPECT_TRUE(adapter_gone());
+    expect_adapter_gone();
     auto off = state();
     EXPECT_EQ(off["power_on"], "0");
-    EXPECT_LE(threads_settled_at_most(std::stoi(threads_before)), std::stoi(threads_before));
+    expect_threads_at_most(std::stoi(threads_before));
 }
 
 }  // namespace

@@ -41,7 +41,12 @@ bool starts_with(const std::optional<std::string>& line, const std::string& pref
     const auto line = client.read_line();
     if (starts_with(line, prefix)) return ::testing::AssertionSuccess();
     return ::testing::AssertionFailure() << "awaited a line starting \"" << prefix << "\", got "
-                                         << line.value_or("nothing within 30 s");
+                                         << line.value_or("nothing");
+}
+
+void expect_ping_answered(const std::string& ns, const std::string& address) {
+    const auto answered = testing::WgTunnelLab::ping_answered(ns, address);
+    EXPECT_TRUE(answered) << answered.report;
 }
 
 // A lab with the engine started by the helper in its client namespace.
@@ -72,8 +77,8 @@ TEST_F(WgTunnelStarted, HandshakePingBothWaysCountersGrowAndCloseRemovesEverythi
 
     const auto before = ask_traffic(client);
     ASSERT_TRUE(before);
-    EXPECT_TRUE(lab.ping(lab.client_ns(), testing::kHubTunnelAddress));
-    EXPECT_TRUE(lab.ping(lab.hub_ns(), testing::kClientTunnelAddress));
+    expect_ping_answered(lab.client_ns(), testing::kHubTunnelAddress);
+    expect_ping_answered(lab.hub_ns(), testing::kClientTunnelAddress);
     const auto after = ask_traffic(client);
     ASSERT_TRUE(after);
     EXPECT_GT(after->transmitted, before->transmitted);
@@ -82,8 +87,8 @@ TEST_F(WgTunnelStarted, HandshakePingBothWaysCountersGrowAndCloseRemovesEverythi
     client.send_line("close");
     const auto closed = client.read_line();
     ASSERT_TRUE(starts_with(closed, "closed ")) << closed.value_or("(nothing)");
-    EXPECT_EQ(lab.in_client("ip -o link show").find("tarvo-client"), std::string::npos);
-    EXPECT_TRUE(testing::processes_in(lab.client_ns(), "wireguard-go", "tarvo-client").empty());
+    const auto gone = lab.adapter_gone();
+    EXPECT_TRUE(gone) << gone.report;
 }
 
 TEST(WgTunnel, AnAdapterLeftByACrashedRunIsReplaced) {
@@ -95,10 +100,11 @@ TEST(WgTunnel, AnAdapterLeftByACrashedRunIsReplaced) {
 
     const auto started = lab.client().read_line();
     ASSERT_TRUE(starts_with(started, "started ")) << started.value_or("(nothing)");
-    EXPECT_FALSE(lab.leftover_running());
+    const auto ended = lab.leftover_ended();
+    EXPECT_TRUE(ended) << ended.report;
     const auto handshake = lab.client().read_line();
     EXPECT_TRUE(starts_with(handshake, "handshake ")) << handshake.value_or("(nothing)");
-    EXPECT_TRUE(lab.ping(lab.client_ns(), testing::kHubTunnelAddress));
+    expect_ping_answered(lab.client_ns(), testing::kHubTunnelAddress);
 }
 
 TEST(WgTunnel, WithoutWireguardGoTheAdapterIsNotCreated) {
@@ -141,8 +147,8 @@ TEST_F(WgTunnelStarted, AClientKilledOutrightLeavesNoAdapterAndNoWireguardGo) {
     ASSERT_EQ(::kill(lab.client().pid(), SIGKILL), 0);
     lab.client().stop();  // reaps it
 
-    const std::string left = leftovers_after(lab, std::chrono::seconds(30));
-    EXPECT_TRUE(left.empty()) << "30 s after kill -9 of the client, still there: " << left;
+    const std::string left = leftovers_after(lab, testing::kPatience);
+    EXPECT_TRUE(left.empty()) << "after kill -9 of the client, still there: " << left;
 }
 
 // A wireguard-go that does not end on SIGTERM (here: stopped) is killed after
@@ -159,8 +165,8 @@ TEST_F(WgTunnelStarted, ClosingEndsAWireguardGoThatDoesNotAnswerTheStopSignal) {
 
     client.send_line("close");
     EXPECT_TRUE(next_line_starts(client, "closed "));
-    const std::string left = leftovers_after(lab, std::chrono::seconds(30));
-    EXPECT_TRUE(left.empty()) << "30 s after the close, still there: " << left;
+    const std::string left = leftovers_after(lab, testing::kPatience);
+    EXPECT_TRUE(left.empty()) << "after the close, still there: " << left;
     if (!left.empty()) ::kill(running.front(), SIGKILL);
 }
 
