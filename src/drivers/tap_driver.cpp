@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <thread>
 #include <utility>
+#include <vector>
 
 #include "drivers/embedded_files.h"
 #include "drivers/hidden_command.h"
@@ -13,8 +14,6 @@
 namespace tarvo {
 
 namespace {
-
-std::filesystem::path driver_folder() { return platform::host_path("C:\\ProgramData\\TARVO\\driver"); }
 
 // The INF's full path, or its bare name should the path not be Unicode text.
 std::string inf_argument(const std::filesystem::path& inf) {
@@ -34,7 +33,16 @@ Expected<std::string, std::string> ensure_tap_driver() {
     (void)extract_embedded_files();
     if (auto guid = find_tap_adapter()) return std::move(*guid);
 
+    // The installer and the package it installs run elevated: each must be
+    // the embedded copy, and stay so until the installer has ended.
     const auto folder = driver_folder();
+    std::vector<platform::HeldFile> held;
+    for (const std::string_view name : kDriverFiles) {
+        auto file = hold_embedded_file(folder / platform::path_from_text(name));
+        if (!file)
+            return unexpected("Nie udało się uruchomić tapinstall.exe: " + platform::describe(file.error()));
+        held.push_back(std::move(*file));
+    }
     const auto installed = platform::run_process_hidden(
         platform::path_text(folder / "tapinstall.exe"),
         {"install", inf_argument(folder / "OemVista.inf"), "tap0901"}, folder);
