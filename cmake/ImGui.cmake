@@ -28,6 +28,9 @@ if(WIN32)
     "${TARVO_IMGUI_DIR}/backends/imgui_impl_win32.cpp"
     "${TARVO_IMGUI_DIR}/backends/imgui_impl_opengl2.cpp")
   target_link_libraries(tarvo_imgui_backends PUBLIC opengl32 gdi32 dwmapi)
+  # Its gamepad support loads xinput by bare name, which the program's own
+  # folder (the program-data folder, for the installed copy) could answer.
+  target_compile_definitions(tarvo_imgui_backends PRIVATE IMGUI_IMPL_WIN32_DISABLE_GAMEPAD)
 else()
   find_package(glfw3 REQUIRED)
   find_package(OpenGL REQUIRED)

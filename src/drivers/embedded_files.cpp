@@ -1,32 +1,13 @@
 #include "drivers/embedded_files.h"
 
 #include <cstdlib>
-#include <fstream>
 
 #include "drivers/embedded_assets.h"
-#include "platform/files.h"
 #include "platform/paths.h"
 
 namespace tarvo {
 
 namespace {
-
-std::filesystem::path program_data_folder() { return platform::host_path("C:\\ProgramData\\TARVO"); }
-std::filesystem::path driver_folder() { return platform::host_path("C:\\ProgramData\\TARVO\\driver"); }
-
-bool has_size(const std::filesystem::path& target, std::size_t size) {
-    std::error_code ec;
-    const auto actual = std::filesystem::file_size(target, ec);  // follows links
-    return !ec && actual == size;
-}
-
-void write_file(const std::filesystem::path& target, std::string_view bytes) {
-    std::ofstream out(target, std::ios::binary | std::ios::trunc);
-    if (!out) return;
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    out.close();
-    if (out && target.extension() == ".exe") (void)platform::make_executable(target);
-}
 
 std::string_view embedded(std::string_view name) {
     auto bytes = assets::find(name);
@@ -34,36 +15,45 @@ std::string_view embedded(std::string_view name) {
     return *bytes;
 }
 
+bool is_program(std::string_view name) { return name.ends_with(".exe"); }
+
 }  // namespace
 
 std::filesystem::path wireguard_dll_path() { return program_data_folder() / "wireguard.dll"; }
 
-Status<std::string> extract_embedded_files(const std::vector<std::filesystem::path>& folders,
+Status<std::string> extract_embedded_files(const std::vector<OwnFolder>& folders,
                                            const std::vector<EmbeddedFile>& files) {
-    for (const auto& folder : folders) {
-        if (auto made = platform::create_directories(folder); !made)
-            return unexpected("Błąd tworzenia " + platform::path_text(folder) + ": " +
-                              platform::describe(made.error()));
+    for (const OwnFolder& folder : folders) {
+        if (auto secured = secure_own_folder(folder); !secured) return secured;
     }
-    for (const auto& file : files) {
-        const auto target = file.folder / std::string(file.name);
-        if (has_size(target, file.bytes.size())) continue;
-        write_file(target, file.bytes);
+    Status<std::string> result = Unit{};
+    for (const EmbeddedFile& file : files) {
+        const auto target = file.folder / platform::path_from_text(file.name);
+        const auto written = platform::write_file_if_differs(target, file.bytes, is_program(file.name));
+        if (!written && result)
+            result = unexpected("Błąd tworzenia " + platform::path_text(target) + ": " +
+                                platform::describe(written.error()));
     }
-    return Unit{};
+    return result;
 }
 
 Status<std::string> extract_embedded_files() {
-    const auto data = program_data_folder();
-    const auto driver = driver_folder();
-    return extract_embedded_files({data, driver}, {
-                                                      {data, "wireguard.dll", embedded("wireguard.dll")},
-                                                      {data, "wintun.dll", embedded("wintun.dll")},
-                                                      {driver, "tapinstall.exe", embedded("tapinstall.exe")},
-                                                      {driver, "OemVista.inf", embedded("OemVista.inf")},
-                                                      {driver, "tap0901.cat", embedded("tap0901.cat")},
-                                                      {driver, "tap0901.sys", embedded("tap0901.sys")},
-                                                  });
+    const OwnFolder data = program_data_layout();
+    const OwnFolder& driver = data.folders.front();
+    std::vector<EmbeddedFile> files;
+    for (const std::string_view name : kProgramDataFiles) files.push_back({data.path, name, embedded(name)});
+    for (const std::string_view name : kDriverFiles) files.push_back({driver.path, name, embedded(name)});
+    return extract_embedded_files({data, driver}, files);
+}
+
+Expected<platform::HeldFile, platform::OsError> hold_embedded_file(const std::filesystem::path& file) {
+    return platform::hold_file_with_content(file, embedded(platform::path_text(file.filename())));
+}
+
+Expected<platform::LibraryHandle, platform::OsError> load_embedded_library(const std::filesystem::path& file) {
+    auto held = hold_embedded_file(file);
+    if (!held) return unexpected(std::move(held).error());
+    return platform::load_held_library(*held, file);
 }
 
 }  // namespace tarvo

@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <thread>
 #include <utility>
+#include <vector>
 
 #include "drivers/embedded_files.h"
 #include "drivers/hidden_command.h"
@@ -13,8 +14,6 @@
 namespace tarvo {
 
 namespace {
-
-std::filesystem::path driver_folder() { return platform::host_path("C:\\ProgramData\\TARVO\\driver"); }
 
 // The INF's full path, or its bare name should the path not be Unicode text.
 std::string inf_argument(const std::filesystem::path& inf) {
@@ -29,6 +28,15 @@ public:
     Expected<platform::ProcessOutput, platform::OsError> run_installer(
         const std::string& program, const std::vector<std::string>& args,
         const std::filesystem::path& working_dir) override {
+        // The installer and the package it installs run elevated: each must
+        // be the embedded copy, and stay so until the installer has ended.
+        // A file that is not is an installer that could not be started.
+        std::vector<platform::HeldFile> held;
+        for (const std::string_view name : kDriverFiles) {
+            auto file = hold_embedded_file(working_dir / platform::path_from_text(name));
+            if (!file) return unexpected(std::move(file.error()));
+            held.push_back(std::move(*file));
+        }
         return platform::run_process_hidden(program, args, working_dir);
     }
     void reset_tap_adapter() override { tarvo::reset_tap_adapter(); }

@@ -26,8 +26,9 @@ public:
     virtual ~TapDriverSystem() = default;
     virtual void extract_embedded_files() = 0;
     virtual std::optional<std::string> find_tap_adapter() = 0;
-    // Runs the installer hidden in `working_dir` and waits for it; the error
-    // only when it could not be started.
+    // Runs the installer hidden in `working_dir` and waits for it, holding the
+    // driver package there unchanged meanwhile; the error only when it could
+    // not be started (a package file that is not the embedded copy included).
     virtual Expected<platform::ProcessOutput, platform::OsError> run_installer(
         const std::string& program, const std::vector<std::string>& args,
         const std::filesystem::path& working_dir) = 0;

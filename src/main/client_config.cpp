@@ -2,6 +2,7 @@
 
 #include <fstream>
 
+#include "drivers/program_data_folder.h"
 #include "json/json_text.h"
 #include "json/strict_json.h"
 #include "platform/files.h"
@@ -77,9 +78,8 @@ bool read_array(StrictJsonReader& reader, ClientConfig& config) {
 }  // namespace
 
 std::filesystem::path client_config_path_for(const std::optional<std::string>& appdata) {
-    const std::filesystem::path base = appdata ? platform::path_from_text(*appdata)
-                                               : platform::host_path("C:\\ProgramData\\TARVO");
-    return base / "TARVO" / "client.json";
+    const std::filesystem::path base = appdata ? platform::path_from_text(*appdata) : program_data_folder();
+    return base / kSettingsFolderName / kSettingsFileName;
 }
 
 std::filesystem::path client_config_path() {

@@ -1,13 +1,32 @@
 #include "main/self_install.h"
 
+#include <fstream>
+#include <optional>
+
 #include "drivers/hidden_command.h"
+#include "platform/admin_folder.h"
 #include "platform/files.h"
 #include "platform/paths.h"
 #include "text/powershell_quotes.h"
 
 namespace tarvo {
 
-InstallLocations install_locations() { return {platform::host_path("C:\\ProgramData\\TARVO")}; }
+namespace {
+
+std::optional<std::string> read_program(const std::filesystem::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    if (!in) return std::nullopt;
+    std::string bytes;
+    char buffer[64 * 1024];
+    while (in.read(buffer, sizeof buffer) || in.gcount() > 0)
+        bytes.append(buffer, static_cast<std::size_t>(in.gcount()));
+    if (in.bad()) return std::nullopt;
+    return bytes;
+}
+
+}  // namespace
+
+InstallLocations install_locations() { return {program_data_folder()}; }
 
 void install_program_copy(const std::filesystem::path& running, const InstallLocations& where) {
     const auto copy = where.program_copy();
@@ -19,10 +38,16 @@ void install_program_copy(const std::filesystem::path& running, const InstallLoc
     if (platform::is_same_file(running, copy)) return;
     std::error_code ec;
     std::filesystem::remove(where.old_copy(), ec);
-    if (platform::copy_file_over(running, copy)) return;
-    // Windows refuses to overwrite a running program file but lets it be moved.
+    // Written like the embedded files: never through a link, and not at all
+    // when the copy already holds the program.
+    const std::optional<std::string> program = read_program(running);
+    const auto write_copy = [&] {
+        return program && platform::write_file_if_differs(copy, *program, true).has_value();
+    };
+    if (write_copy()) return;
+    // Windows refuses to replace a running program file but lets it be moved.
     (void)platform::replace_file(copy, where.old_copy());
-    (void)platform::copy_file_over(running, copy);
+    (void)write_copy();
 }
 
 std::string shortcut_script(std::string_view target, std::string_view working_folder) {

@@ -6,19 +6,22 @@
 #include <string>
 #include <string_view>
 
+#include "drivers/program_data_folder.h"
+
 namespace tarvo {
 
 struct InstallLocations {
     std::filesystem::path program_data;  // C:\ProgramData\TARVO
-    std::filesystem::path program_copy() const { return program_data / "TarvoClient.exe"; }
-    std::filesystem::path old_copy() const { return program_data / "TarvoClient.old.exe"; }
+    std::filesystem::path program_copy() const { return program_data / kProgramCopyName; }
+    std::filesystem::path old_copy() const { return program_data / kOldProgramCopyName; }
 };
 
 InstallLocations install_locations();
 
-// Copies the running program to the installed copy unless it is that file; a
-// copy that cannot be replaced is moved aside as TarvoClient.old.exe first.
-// Errors are ignored.
+// Copies the running program to the installed copy unless it is that file or
+// already holds the same bytes (never writing through a link); a copy that
+// cannot be replaced is moved aside as TarvoClient.old.exe first. Errors are
+// ignored.
 void install_program_copy(const std::filesystem::path& running, const InstallLocations& where);
 
 // The one-line PowerShell script that (re)creates "Tarvo Client.lnk" on the

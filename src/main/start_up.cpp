@@ -1,6 +1,7 @@
 #include "main/start_up.h"
 
 #include "drivers/embedded_files.h"
+#include "drivers/program_data_folder.h"
 #include "drivers/tap_adapter.h"
 #include "drivers/tap_driver.h"
 #include "main/self_install.h"
@@ -11,6 +12,9 @@ namespace tarvo {
 StartupResult run_start_up(const std::vector<std::string>& args,
                            const std::optional<std::filesystem::path>& running) {
     StartupResult result;
+    // Before the settings are read or written: without APPDATA they lie in
+    // the program-data folder too.
+    (void)secure_program_data_folder();
     result.config = load_client_config();
     result.options = apply_command_line(args, result.config,
                                         [](const ClientConfig& c) { save_client_config(c); });

@@ -20,9 +20,6 @@ Status<OsError> replace_file(const std::filesystem::path& from, const std::files
 // there this does nothing; POSIX sets the run bits.
 Status<OsError> make_executable(const std::filesystem::path& file);
 
-// Copies `from` to `to`, replacing an existing file.
-Status<OsError> copy_file_over(const std::filesystem::path& from, const std::filesystem::path& to);
-
 // True when both paths name one existing file (also through a link or
 // another spelling of the same path); false when either cannot be opened.
 bool is_same_file(const std::filesystem::path& a, const std::filesystem::path& b);

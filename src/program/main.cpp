@@ -3,10 +3,14 @@
 
 #include "main/start_up.h"
 #include "platform/command_line.h"
+#include "platform/library.h"
 #include "platform/window.h"
 #include "ui/client_app.h"
 
 int main(int argc, char** argv) {
+    // Before anything is loaded at run time: no library by bare name from the
+    // program's own folder, which is the installed copy's program-data folder.
+    tarvo::platform::restrict_library_search();
     const auto start = tarvo::run_start_up(tarvo::platform::process_arguments(argc, argv));
     if (start.options.no_launch) return 0;
     // A window that cannot be opened ends the program quietly, with exit code 0.

@@ -75,7 +75,7 @@ const WgEngineSystem& host_wg_engine_system() {
         [] { return extract_embedded_files(); },
         [] { return wireguard_dll_path(); },
         platform::resolve_host_port,
-        platform::load_library,
+        load_embedded_library,
         platform::library_symbol,
         run_hidden,
     };

@@ -41,7 +41,8 @@ struct WgEngineSystem {
     std::function<CommandOutput(std::string_view program, const std::vector<std::string>& args)> run_hidden;
 };
 
-// The real ones: embedded files, getaddrinfo, the library seam, run_hidden.
+// The real ones: embedded files (wireguard.dll loaded only as the embedded
+// copy), getaddrinfo, the library seam, run_hidden.
 const WgEngineSystem& host_wg_engine_system();
 
 inline constexpr std::string_view kLeftoverServiceName = "WireGuardTunnel$tarvo-client";

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <fstream>
@@ -62,6 +63,11 @@ struct StartUpCase {
     std::vector<std::string> args;  // after the program's own name
     OwnPath own = OwnPath::downloads;
     std::vector<Planted> before = {};
+    // C:\ProgramData\TARVO and its driver folder with rules that let anyone
+    // write there (as every folder the client made before it secured them).
+    bool open_to_anyone = false;
+    // A folder below C:\ProgramData\TARVO that is a link to a folder outside.
+    std::optional<std::string> link_to_outside = {};
     // Every file written below C:\ProgramData\TARVO and its driver folder, in
     // order. Rows that leave it unset start without those two folders.
     std::optional<Written> writes = {};
@@ -110,29 +116,58 @@ const std::vector<StartUpCase>& cases() {
         {.name = "ACodeConsumesNoTapSoTheTapStepStillRuns",
          .args = {"--code", "--no-tap", "--no-launch"},
          .options = {.no_launch = true}},
-        {.name = "OnlyMissingOrWrongSizedFilesAreRewritten",
+        // Compared by content: a file of the right size but other bytes is
+        // replaced like a missing one.
+        {.name = "OnlyMissingOrDifferentFilesAreRewritten",
          .args = {"--no-launch"},
          .before = {{"wireguard.dll", embedded("wireguard.dll")},
                     {"wintun.dll", same_size_other_bytes("wintun.dll")},
                     {"driver/tapinstall.exe", embedded("driver/tapinstall.exe")},
                     {"driver/tap0901.cat", embedded("driver/tap0901.cat") + "longer"},
                     {"driver/tap0901.sys", ""}},
-         .writes = Written{"driver/OemVista.inf", "driver/tap0901.cat", "driver/tap0901.sys",
+         .writes = Written{"wintun.dll", "driver/OemVista.inf", "driver/tap0901.cat", "driver/tap0901.sys",
                            "TarvoClient.exe"},
-         .after = {{"wintun.dll", same_size_other_bytes("wintun.dll")}},
          .options = {.no_launch = true},
          .installer_starts = false},  // the planted installer is not runnable
-        // The library and a driver file as one file can never match both
-        // sizes: each pass of the extraction rewrites both, so the writes
-        // show that there are two passes (and the TAP driver step's own
-        // pass after the program copy).
-        {.name = "TheSecondPassRewritesWhatTheFirstLeftWrong",
+        {.name = "AnInstallerOfTheRightSizeButOtherContentIsReplacedBeforeItRuns",
+         .args = {"--no-launch"},
+         .before = {{"driver/tapinstall.exe", same_size_other_bytes("driver/tapinstall.exe")}},
+         .writes = fresh_writes(),
+         .options = {.no_launch = true}},
+        // Two names of one file: each gets a file of its own, and writing one
+        // never writes the other.
+        {.name = "AHardLinkedFileGetsAFileOfItsOwn",
          .args = {"--no-launch"},
          .before = {{"wireguard.dll", "x"}, {"driver/tap0901.sys", "", "wireguard.dll"}},
-         .writes = Written{"wireguard.dll", "wintun.dll", "driver/tapinstall.exe", "driver/OemVista.inf",
-                           "driver/tap0901.cat", "driver/tap0901.sys", "wireguard.dll", "driver/tap0901.sys",
-                           "TarvoClient.exe", "wireguard.dll", "driver/tap0901.sys"},
-         .after = {{"wireguard.dll", embedded("driver/tap0901.sys")}},
+         .writes = fresh_writes(),
+         .options = {.no_launch = true}},
+        // What anyone could put there before the folder was secured would
+        // load into the installed copy's next start: only the client's own
+        // entries stay.
+        {.name = "AFolderAnyoneCouldWriteKeepsOnlyTheClientsOwn",
+         .args = {"--no-launch"},
+         .before = {{"dwmapi.dll", "planted"},
+                    {"CRYPT32.dll", "planted"},
+                    {"sub/WINHTTP.dll", "planted"},
+                    {"driver/newdev.dll", "planted"},
+                    {"wintun.dll", same_size_other_bytes("wintun.dll")},
+                    {"TarvoClient.exe", "older program"},
+                    {kSettings, R"({"DeviceCode":"ABCD1234EFGH"})"},
+                    {"TARVO/client.json.tmp", "planted"}},
+         .open_to_anyone = true,
+         .writes = fresh_writes(),
+         .after = {{"TarvoClient.exe", kNewProgram},
+                   {"dwmapi.dll", std::nullopt},
+                   {"CRYPT32.dll", std::nullopt},
+                   {"sub", std::nullopt},
+                   {"driver/newdev.dll", std::nullopt},
+                   {kSettings, R"({"DeviceCode":"ABCD1234EFGH"})"},
+                   {"TARVO/client.json.tmp", std::nullopt}},
+         .config = {"ABCD1234EFGH", true, false},
+         .options = {.no_launch = true}},
+        {.name = "ALinkInPlaceOfTheDriverFolderIsReplacedNotFollowed",
+         .args = {"--no-launch"},
+         .link_to_outside = "driver",
          .options = {.no_launch = true}},
         {.name = "ReplacesTheInstalledCopyAndDeletesTheOldOne",
          .args = {"--no-launch"},
@@ -217,6 +252,11 @@ protected:
         if (saved_appdata_) ::setenv("APPDATA", saved_appdata_->c_str(), 1);
     }
 
+    void open_to_anyone() const {
+        for (const auto& folder : {data, data / "driver", data / "TARVO"})
+            if (std::filesystem::exists(folder)) ::chmod(folder.c_str(), 0777);
+    }
+
     void plant(const Planted& p) {
         const auto target = data / p.path;
         if (p.hard_link_to.empty()) return write_bytes(target, p.bytes);
@@ -294,6 +334,7 @@ protected:
 
     testing::ScopedHostRoot root;
     const std::filesystem::path data = platform::host_path("C:\\ProgramData\\TARVO");
+    const std::filesystem::path outside = platform::host_path("C:\\Users\\Jan\\elsewhere");
     const std::filesystem::path downloaded = platform::host_path(
         "C:\\Users\\Jan\\Downloads\\TarvoClient.exe");
 
@@ -311,6 +352,12 @@ TEST_P(StartUpTest, LeavesTheHostAsExpected) {
     }
     for (const Planted& p : c.before) plant(p);
     if (IsSkipped()) return;
+    if (c.open_to_anyone) open_to_anyone();
+    if (c.link_to_outside) {
+        std::filesystem::create_directories(outside);
+        std::filesystem::create_directories(data);
+        std::filesystem::create_directory_symlink(outside, data / *c.link_to_outside);
+    }
     if (watch) (void)watch->take();  // the planting itself
 
     std::vector<std::string> args{"TarvoClient.exe"};
@@ -343,6 +390,13 @@ TEST_P(StartUpTest, LeavesTheHostAsExpected) {
             EXPECT_FALSE(std::filesystem::exists(data / name)) << name;
         }
     }
+    for (const auto& folder : {data, data / "driver"}) {
+        struct stat info {};
+        ASSERT_EQ(::lstat(folder.c_str(), &info), 0);
+        EXPECT_TRUE(S_ISDIR(info.st_mode)) << folder;
+        EXPECT_EQ(info.st_mode & 07777, 0755u) << folder;
+    }
+    if (c.link_to_outside) EXPECT_TRUE(std::filesystem::is_empty(outside));
     expect_shortcut(c.shortcut, running);
     expect_tap_step(c);
 }

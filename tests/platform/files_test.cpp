@@ -32,15 +32,6 @@ protected:
     fs::path root_;
 };
 
-TEST_F(FilesTest, CopyReplacesAnExistingFile) {
-    write(root_ / "from", "new");
-    write(root_ / "to", "older and longer");
-    ASSERT_TRUE(copy_file_over(root_ / "from", root_ / "to"));
-    EXPECT_EQ(read(root_ / "to"), "new");
-    EXPECT_FALSE(copy_file_over(root_ / "missing", root_ / "to"));
-    EXPECT_EQ(read(root_ / "to"), "new");
-}
-
 TEST_F(FilesTest, TellsOneFileFromTwoFilesOfTheSameSize) {
     const fs::path a = root_ / "a.exe";
     const fs::path b = root_ / "b.exe";

@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """Checks the built TarvoClient.exe: it imports only system DLLs and carries
 the application manifest (byte for byte the one in assets/), the icon group of
-five 32-bit PNG icons and the version information.
+five 32-bit PNG icons and the version information; and that it names no xinput
+library, which would be loaded by bare name.
 
   check_program_file.py --objdump OBJDUMP --exe EXE --manifest FILE
                         --icons DIR --release ON|OFF
@@ -20,6 +21,8 @@ SYSTEM_DLLS = {
     "dwmapi.dll", "uxtheme.dll", "comctl32.dll", "setupapi.dll", "ntdll.dll", "version.dll",
     "winmm.dll", "comdlg32.dll",
 }
+# Dear ImGui's Win32 gamepad support loads these by bare name; it is built without it.
+NEVER_LOADED_BY_NAME = ["xinput1_4.dll", "xinput1_3.dll", "xinput9_1_0.dll", "xinput1_2.dll", "xinput1_1.dll"]
 RT_ICON, RT_GROUP_ICON, RT_VERSION, RT_MANIFEST = 3, 14, 16, 24
 ICON_SIZES = [16, 32, 48, 64, 256]
 STAND_IN_TEXT = "STAND-IN BUILD - NOT FOR RELEASE"
@@ -133,6 +136,14 @@ def main():
     for dll in dlls:
         name = dll.lower()
         check(name in SYSTEM_DLLS or name.startswith("api-ms-win-crt-"), f"imports a non-system DLL: {dll}")
+
+    # Names of libraries that the program would load at run time by bare name,
+    # which its own folder (the installed copy's program-data folder) could answer.
+    with open(args.exe, "rb") as f:
+        image = f.read()
+    for name in NEVER_LOADED_BY_NAME:
+        for encoding in ("ascii", "utf-16-le"):
+            check(name.encode(encoding) not in image.lower(), f"carries the library name {name} ({encoding})")
 
     listed = resource_types_in_listing(listing)
     for kind in (RT_GROUP_ICON, RT_VERSION, RT_MANIFEST):

@@ -30,13 +30,6 @@ Status<OsError> make_executable(const std::filesystem::path& file) {
     return Unit{};
 }
 
-Status<OsError> copy_file_over(const std::filesystem::path& from, const std::filesystem::path& to) {
-    std::error_code ec;
-    std::filesystem::copy_file(from, to, std::filesystem::copy_options::overwrite_existing, ec);
-    if (ec) return unexpected(os_error(ec.value()));
-    return Unit{};
-}
-
 bool is_same_file(const std::filesystem::path& a, const std::filesystem::path& b) {
     struct stat sa {
     }, sb{};

@@ -24,6 +24,8 @@ public:
         reset();
         fd_ = fd;
     }
+    // Hands the descriptor over to whoever closes it now.
+    int release() { return std::exchange(fd_, -1); }
     void reset() {
         if (fd_ >= 0) ::close(fd_);
         fd_ = -1;

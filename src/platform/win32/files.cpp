@@ -37,13 +37,6 @@ Status<OsError> replace_file(const std::filesystem::path& from, const std::files
     return unexpected(last_os_error());
 }
 
-// Not std::filesystem::copy_file: with the C runtime's stat every file on a
-// drive looks like the same file, so it refuses to replace any existing one.
-Status<OsError> copy_file_over(const std::filesystem::path& from, const std::filesystem::path& to) {
-    if (CopyFileW(from.c_str(), to.c_str(), FALSE)) return Unit{};
-    return unexpected(last_os_error());
-}
-
 // The C runtime's stat has no file index on Windows (every file reads as
 // inode 0), so identity comes from the volume serial number and file index.
 bool is_same_file(const std::filesystem::path& a, const std::filesystem::path& b) {

@@ -20,6 +20,8 @@ public:
     ~OwnedHandle() { close(); }
 
     HANDLE get() const { return handle_; }
+    // Hands the handle over to whoever closes it now.
+    HANDLE release() { return std::exchange(handle_, nullptr); }
     // Both "no handle" values of the API (null and INVALID_HANDLE_VALUE) are
     // left alone.
     void close() {

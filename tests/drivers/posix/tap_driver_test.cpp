@@ -11,9 +11,11 @@
 #include <mutex>
 #include <thread>
 
+#include "drivers/embedded_files.h"
 #include "drivers/tap_adapter.h"
 #include "platform/paths.h"
 #include "platform/posix/registry_files.h"
+#include "support/immutable_file.h"
 #include "support/standin_host.h"
 
 namespace tarvo {
@@ -112,17 +114,42 @@ TEST(EnsureTapDriver, AnInstallerThatAddsNoAdapterFailsWithItsStandardOutputOnly
     EXPECT_EQ(host.calls(), (std::vector<std::string>{installer_call()}));
 }
 
-TEST(EnsureTapDriver, AnInstallerThatCannotStartFailsWithTheSystemsError) {
+TEST(EnsureTapDriver, AnInstallerThatCannotBeWrittenIsNotRunAndFailsWithTheSystemsError) {
     testing::StandinHost host;
-    // A folder in the installer's place: the file cannot be written nor run.
-    std::filesystem::create_directories(
-        platform::host_path("C:\\ProgramData\\TARVO\\driver\\tapinstall.exe"));
+    // A folder with something in it in the installer's place: the file can be
+    // neither written nor run.
+    testing::write_bytes(platform::host_path("C:\\ProgramData\\TARVO\\driver\\tapinstall.exe\\x"), "x");
     const auto guid = ensure_tap_driver();
     ASSERT_FALSE(guid.has_value());
     EXPECT_TRUE(guid.error().starts_with("Nie udało się uruchomić tapinstall.exe: ")) << guid.error();
-    EXPECT_TRUE(guid.error().ends_with(" (os error 13)")) << guid.error();
+    EXPECT_TRUE(guid.error().ends_with(" (os error 21)")) << guid.error();
     EXPECT_TRUE(host.calls().empty());
 }
+
+class EnsureTapDriverRunsOnlyTheEmbeddedPackage : public ::testing::TestWithParam<const char*> {};
+
+// The installer runs elevated and reads the package: a file that differs
+// from the embedded copy and could not be replaced keeps it from starting.
+TEST_P(EnsureTapDriverRunsOnlyTheEmbeddedPackage, AFileOfTheRightSizeButOtherContent) {
+    testing::StandinHost host;
+    ASSERT_TRUE(extract_embedded_files().has_value());
+    const auto file = driver_folder() / GetParam();
+    testing::write_bytes(file, std::string(testing::read_bytes(file).size(), '#'));
+    testing::ImmutableFile in_use(file);
+    if (!in_use.ok()) GTEST_SKIP() << "cannot make a file immutable here (needs root on ext2/3/4)";
+    const auto guid = ensure_tap_driver();
+    ASSERT_FALSE(guid.has_value());
+    EXPECT_EQ(guid.error(), "Nie udało się uruchomić tapinstall.exe: Exec format error (os error 8)");
+    EXPECT_TRUE(host.calls().empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(DriverFiles, EnsureTapDriverRunsOnlyTheEmbeddedPackage,
+                         ::testing::Values("tapinstall.exe", "OemVista.inf", "tap0901.cat", "tap0901.sys"),
+                         [](const auto& info) {
+                             std::string name = info.param;
+                             std::erase(name, '.');
+                             return name;
+                         });
 
 TEST(TapResetGate, ABridgeStartWaitsForAResetStillRunning) {
     TapResetGate gate;

@@ -9,7 +9,11 @@
 #include <string>
 #include <vector>
 
+#include "drivers/embedded_files.h"
+#include "platform/paths.h"
 #include "support/host_root.h"
+#include "support/immutable_file.h"
+#include "support/temp_folder.h"
 #include "support/wg_start_inputs.h"
 #include "wg_engine/wg_config_block.h"
 #include "wg_engine/wg_engine.h"
@@ -53,6 +57,28 @@ TEST(WgEngineStandin, StartsReadsCountersAndClosesThroughTheWrittenLibrary) {
     EXPECT_NE(log.find(R"("args": ["WireGuardSetConfiguration", "tarvo-client", "264"])"), std::string::npos);
     EXPECT_NE(log.find(R"("args": ["WireGuardSetAdapterState", "tarvo-client", "0"])"), std::string::npos);
     EXPECT_NE(log.find(R"("args": ["WireGuardCloseAdapter", "tarvo-client", "created"])"), std::string::npos);
+}
+
+// A library that differs from the embedded copy and cannot be replaced (in
+// use) fails the bring-up at the extraction: it is never loaded.
+TEST(WgEngineStandin, ALibraryOfTheRightSizeButOtherContentIsNotLoaded) {
+    testing::ScopedHostRoot root;
+    ::unsetenv("TARVO_NETNS");
+    ASSERT_TRUE(extract_embedded_files().has_value());
+    const std::string embedded = testing::read_bytes(wireguard_dll_path());
+    std::string other = embedded;
+    other[other.size() / 2] ^= 1;  // still a library that loads
+    testing::write_bytes(wireguard_dll_path(), other);
+    testing::ImmutableFile in_use(wireguard_dll_path());
+    if (!in_use.ok()) GTEST_SKIP() << "cannot make a file immutable here (needs root on ext2/3/4)";
+
+    WgEngine engine;
+    const auto started = start_wg_engine(engine, testing::sample_start_inputs());
+    ASSERT_FALSE(started);
+    EXPECT_EQ(started.error().rfind("Błąd tworzenia " + platform::path_text(wireguard_dll_path()) + ": ", 0), 0u)
+        << started.error();
+    EXPECT_EQ(engine.adapter, nullptr);
+    EXPECT_EQ(file_text(root.path() / "tarvo-standin.log").find("WireGuardCreateAdapter"), std::string::npos);
 }
 
 }  // namespace
