@@ -1,0 +1,59 @@
+"""A private Wine prefix on an Xvfb screen of its own, for the window tests
+under Wine: each test gets its own display, prefix and wine server, so it
+neither sees nor stops another test's."""
+import os
+import shutil
+import signal
+import subprocess
+import time
+
+LOADER = "/usr/lib/wine/wine64" if os.access("/usr/lib/wine/wine64", os.X_OK) else "wine"
+
+
+def missing_tool(tools):
+    """The first of `tools` not installed, or None."""
+    return next((tool for tool in tools if not shutil.which(tool)), None)
+
+
+class WineSession:
+    """`wrap` goes in front of every Wine command (for example `ip netns exec NAME`)."""
+
+    def __init__(self, work, width, height, wrap=()):
+        self.work = work
+        self.wrap = list(wrap)
+        self.display = next(n for n in range(400, 600) if not os.path.exists(f"/tmp/.X{n}-lock"))
+        self.xvfb = subprocess.Popen(["Xvfb", f":{self.display}", "-screen", "0", f"{width}x{height}x24",
+                                      "-nolisten", "tcp"], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        self.prefix = os.path.join(work, "wineprefix")
+        shutil.rmtree(self.prefix, ignore_errors=True)
+        os.makedirs(self.prefix)
+        self.env = dict(os.environ, DISPLAY=f":{self.display}", WINEPREFIX=self.prefix, WINEDEBUG="-all",
+                        WINEARCH="win64")
+        deadline = time.time() + 30
+        while not os.path.exists(f"/tmp/.X11-unix/X{self.display}"):
+            if time.time() > deadline or self.xvfb.poll() is not None:
+                self.close()
+                raise RuntimeError(f"Xvfb :{self.display} did not start within 30 s")
+            time.sleep(0.05)
+        # Every Wine command gets the display: the first one starts Wine's desktop with it.
+        self.run("wineboot", "--init")
+        # Without a window manager an unmanaged window closes without Wine's two-second wait.
+        self.reg_add(r"HKCU\Software\Wine\X11 Driver", "Managed", "REG_SZ", "N")
+
+    def command(self, *args):
+        return self.wrap + [LOADER, *args]
+
+    def run(self, *args):
+        subprocess.run(self.command(*args), env=self.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+    def reg_add(self, key, name, kind, value):
+        self.run("reg", "add", key, "/v", name, "/t", kind, "/d", value, "/f")
+
+    def stop_server(self):
+        subprocess.run(self.wrap + ["wineserver", "-k"], env=self.env, stderr=subprocess.DEVNULL)
+
+    def close(self):
+        self.stop_server()
+        self.xvfb.send_signal(signal.SIGTERM)
+        self.xvfb.wait()
+        shutil.rmtree(self.prefix, ignore_errors=True)
