@@ -15,16 +15,9 @@ import sys
 import time
 
 sys.dont_write_bytecode = True  # no cache files in the source tree
-from wine_session import WineSession, missing_tool  # noqa: E402
+from wine_session import WineSession, expect, failures, says_tool_missing  # noqa: E402
 
 WAIT = 60  # seconds for any one condition; Wine's first start and software OpenGL are slow under load
-failures = []
-
-
-def expect(ok, what):
-    print(("ok   " if ok else "FAIL ") + what)
-    if not ok:
-        failures.append(what)
 
 
 def window_state(env, window, scale, shot):
@@ -90,9 +83,7 @@ def main():
     parser.add_argument("--exe", required=True)
     parser.add_argument("--work", required=True)
     args = parser.parse_args()
-    tool = missing_tool(("Xvfb", "xdotool", "xwd", "convert", "ip"))
-    if tool:
-        print(f"skip: {tool} is not installed (scripts/setup installs it)")
+    if says_tool_missing(("Xvfb", "xdotool", "xwd", "convert", "ip")):
         return 77
     if os.geteuid() != 0:
         print("skip: the program runs in a network namespace of its own, which needs root")

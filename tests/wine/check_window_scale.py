@@ -21,7 +21,7 @@ import threading
 import time
 
 sys.dont_write_bytecode = True  # no cache files in the source tree
-from wine_session import WineSession, missing_tool  # noqa: E402
+from wine_session import WineSession, expect, failures, says_tool_missing  # noqa: E402
 
 GREEN, SLATE, PANEL, DARK = (16, 185, 129), (100, 116, 139), (11, 17, 32), (13, 20, 36)
 # The start look in points (as in the linux screenshot checks, at 780 x 810).
@@ -32,14 +32,6 @@ RUNS = [("opengl3", {}, "imgui_impl_opengl3", lambda gl: int(gl.split(".")[0]) >
         ("opengl2", {"MESA_GL_VERSION_OVERRIDE": "1.1"}, "imgui_impl_opengl2", lambda gl: gl.startswith("1.1"))]
 WAIT = 60  # seconds for any one condition; Wine's first start and software OpenGL are slow under load
 
-failures = []
-
-
-def expect(ok, what):
-    print(("ok   " if ok else "FAIL ") + what)
-    if not ok:
-        failures.append(what)
-    return ok
 
 
 class Drawn:
@@ -135,6 +127,8 @@ def check_drawn(session, probe, name, scale, suggested=None):
     start = time.time()
     while True:
         drawn = probe.drawn
+        # The pointer rests on the panel's margin: anywhere else it may hover a button and change its colour.
+        subprocess.run(["xdotool", "mousemove", str(drawn.x + 2), str(drawn.y + 2)], env=session.env, check=True)
         seen = []
         if suggested:
             rect = window_rect(session)
@@ -186,15 +180,11 @@ def main():
     parser.add_argument("--probe", required=True)
     parser.add_argument("--work", required=True)
     args = parser.parse_args()
-    tool = missing_tool(("Xvfb", "xdotool", "xwd", "xwininfo", "convert"))
-    if tool:
-        print(f"skip: {tool} is not installed (scripts/setup installs it)")
+    if says_tool_missing(("Xvfb", "xdotool", "xwd", "xwininfo", "convert")):
         return 77
     os.makedirs(args.work, exist_ok=True)
     session = WineSession(args.work, 2880, 1620)
     try:
-        # The pointer starts in the screen's middle, where the grown window would show a button hovered.
-        subprocess.run(["xdotool", "mousemove", "0", "0"], env=session.env, check=True)
         for name, extra_env, renderer, gl_ok in RUNS:
             run_probe(session, args.probe, name, extra_env, renderer, gl_ok)
     finally:

@@ -10,9 +10,23 @@ import time
 LOADER = "/usr/lib/wine/wine64" if os.access("/usr/lib/wine/wine64", os.X_OK) else "wine"
 
 
-def missing_tool(tools):
-    """The first of `tools` not installed, or None."""
-    return next((tool for tool in tools if not shutil.which(tool)), None)
+failures = []
+
+
+def expect(ok, what):
+    """Prints one check's outcome and keeps its text when it failed."""
+    print(("ok   " if ok else "FAIL ") + what)
+    if not ok:
+        failures.append(what)
+    return ok
+
+
+def says_tool_missing(tools):
+    """True, after printing the skip line, when one of `tools` is not installed."""
+    tool = next((tool for tool in tools if not shutil.which(tool)), None)
+    if tool:
+        print(f"skip: {tool} is not installed (scripts/setup installs it)")
+    return tool is not None
 
 
 class WineSession:
