@@ -8,6 +8,9 @@ import subprocess
 import time
 
 LOADER = "/usr/lib/wine/wine64" if os.access("/usr/lib/wine/wine64", os.X_OK) else "wine"
+# As in scripts/wine-run: without address randomisation no brk heap lands where
+# Wine maps its shared user data.
+NO_ASLR = ["setarch", os.uname().machine, "--addr-no-randomize"]
 
 
 failures = []
@@ -55,7 +58,7 @@ class WineSession:
         self.reg_add(r"HKCU\Software\Wine\X11 Driver", "Managed", "REG_SZ", "N")
 
     def command(self, *args):
-        return self.wrap + [LOADER, *args]
+        return self.wrap + NO_ASLR + [LOADER, *args]
 
     def run(self, *args):
         subprocess.run(self.command(*args), env=self.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
