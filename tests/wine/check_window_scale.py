@@ -10,7 +10,7 @@ Mesa offering only OpenGL 1.1, as Microsoft's software renderer does (the
 OpenGL 2 fallback). Each run draws at 96 dpi, is sent WM_DPICHANGED for
 144 dpi and then for 96 again; after each the window must have taken the
 suggested rectangle and drawn at the new scale, checked at pixels of known
-colour. The screenshots stay in --work. Exit code 77 means skipped.
+colour and by the title's text. The screenshots stay in --work. Exit code 77 means skipped.
 """
 import argparse
 import os
@@ -28,6 +28,9 @@ GREEN, SLATE, PANEL, DARK = (16, 185, 129), (100, 116, 139), (11, 17, 32), (13, 
 KNOWN_PIXELS = [((4, 4), PANEL, "panel fill"), ((52, 258), GREEN, "power-on button fill"),
                 ((405, 258), DARK, "power-off button fill, dark"), ((51, 367), SLATE, "first card's OFFLINE dot"),
                 ((299, 367), SLATE, "second card's OFFLINE dot"), ((547, 367), SLATE, "third card's OFFLINE dot")]
+# The title "Tarvo Enterprise Client" in (248, 250, 252): its box in points and
+# how many pixels of that colour it holds at the least, per point squared (96 at 96 dpi).
+TITLE_BOX, SNOW, TITLE_PIXELS_PER_POINT2 = (130, 38, 350, 62), (248, 250, 252), 40
 RUNS = [("opengl3", {}, "imgui_impl_opengl3", lambda gl: int(gl.split(".")[0]) >= 3),
         ("opengl2", {"MESA_GL_VERSION_OVERRIDE": "1.1"}, "imgui_impl_opengl2", lambda gl: gl.startswith("1.1"))]
 WAIT = 60  # seconds for any one condition; Wine's first start and software OpenGL are slow under load
@@ -139,6 +142,11 @@ def check_drawn(session, probe, name, scale, suggested=None):
             i = (y * drawn.width + x) * 3
             got = tuple(rgb[i:i + 3])
             seen.append((got == colour, f"{what} {colour} at ({x}, {y}): {got}"))
+        x0, y0, x1, y1 = (round(v * scale) for v in TITLE_BOX)
+        title = sum(1 for y in range(y0, y1) for x in range(x0, x1)
+                    if tuple(rgb[(y * drawn.width + x) * 3:(y * drawn.width + x) * 3 + 3]) == SNOW)
+        least = round(TITLE_PIXELS_PER_POINT2 * scale * scale)
+        seen.append((title >= least, f"title text drawn: {title} pixels of {SNOW}, at least {least}"))
         if all(ok for ok, _ in seen) or time.time() - start > WAIT:
             break
         time.sleep(0.2)
