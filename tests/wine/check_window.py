@@ -23,11 +23,14 @@ WAIT = 60  # seconds for any one condition; Wine's first start and software Open
 def window_state(env, window, scale, shot):
     """What the window shows now: its outer size against the sized inner area
     (Wine's own frame around it) and whether the two colours are drawn."""
-    xwd = subprocess.run(["xwd", "-silent", "-root"], env=env, capture_output=True, check=True).stdout
-    subprocess.run(["convert", "xwd:-", shot], input=xwd, check=True)
     info = subprocess.run(["xwininfo", "-id", window], env=env, capture_output=True, text=True).stdout
-    sizes = dict(line.strip().split(": ", 1) for line in info.splitlines()
-                 if line.strip().startswith(("Width", "Height")))
+    sizes = dict(map(str.strip, line.split(": ", 1)) for line in info.splitlines()
+                 if line.strip().startswith(("Width", "Height", "Absolute")))
+    # The screen cut to the window: xwd cannot read a window that is not mapped yet.
+    crop = "{}x{}+{}+{}".format(*(sizes.get(k, "0") for k in ("Width", "Height", "Absolute upper-left X",
+                                                              "Absolute upper-left Y")))
+    xwd = subprocess.run(["xwd", "-silent", "-root"], env=env, capture_output=True, check=True).stdout
+    subprocess.run(["convert", "xwd:-", "-crop", crop, "+repage", shot], input=xwd, check=True)
     frame_w = int(sizes.get("Width", 0)) - round(780 * scale)
     frame_h = int(sizes.get("Height", 0)) - round(810 * scale)
     histogram = subprocess.run(["convert", shot, "-format", "%c", "histogram:info:-"], capture_output=True,
