@@ -112,7 +112,8 @@ int main() {
         auto app = std::make_unique<ui::ClientApp>(shared->lock()->config.DeviceCode, shared,
                                                    std::make_unique<testing::IdleOperations>(),
                                                    ui::load_font_faces());
-        return std::make_unique<ReportingApp>(ui::make_window_app(std::move(app), window.dpi_scale()));
+        return std::make_unique<ReportingApp>(
+            ui::make_window_app(std::move(app), window.dpi_scale(), window.max_texture_size()));
     });
     if (!opened) std::fputs("window_scale_probe: no window\n", stderr);
     std::fflush(nullptr);
