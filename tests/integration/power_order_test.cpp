@@ -10,6 +10,8 @@
 #include <condition_variable>
 #include <future>
 #include <mutex>
+#include <optional>
+#include <thread>
 
 #include "main/power.h"
 #include "main/worker.h"
@@ -147,6 +149,70 @@ TEST_F(PowerOrderTest, APowerOnOrPowerOffAskedForWhileAPollIsInFlightWinsOverIts
         EXPECT_EQ(state->bridge.running->load(), on) << "the power-on's own answer has the L2 link";
         EXPECT_EQ(state->last_result->links.size(), on ? 2u : 1u);
     }
+}
+
+// A power-on asked for during the poll gets a newer answer than the poll's:
+// the worker must not reload the tunnel with its older one afterwards.
+TEST_F(PowerOrderTest, AReloadOnAnAnswerOlderThanAPowerOnsIsDropped) {
+    power_on_then_change_the_answer();
+    TunnelTurn& turns = context.shared->tunnel_turn();
+    std::mutex asked_mutex;
+    std::optional<TunnelTurn::Ticket> asked;
+    at_next_request([&] {
+        auto state = context.shared->lock();
+        auto ticket = ask_for_power_on(*context.shared, *state);
+        std::lock_guard<std::mutex> hold(asked_mutex);
+        asked = std::move(ticket);
+    });
+    const std::uint64_t before = turns.issued();
+    auto cycle = std::async(std::launch::async, [this] { run_worker_cycle(context); });
+    // The cycle has ended, or its reload waits behind the power-on: either
+    // way the poll's answer is in. Only then is the power-on answered.
+    bool settled = false;
+    for (int i = 0; i < 3000 && !settled; ++i)
+        settled = cycle.wait_for(10ms) == std::future_status::ready || turns.issued() > before + 1;
+    ASSERT_TRUE(settled) << "the worker's cycle";
+    answer_sync(kKey, device_answer(kL2Link));
+    std::optional<TunnelTurn::Ticket> ticket;
+    {
+        std::lock_guard<std::mutex> hold(asked_mutex);
+        ticket = std::move(asked);
+    }
+    ASSERT_TRUE(ticket);
+    run_power_on(context, std::move(*ticket));
+    cycle.get();
+
+    const auto calls = tunnel.calls();
+    EXPECT_EQ(std::count_if(calls.begin(), calls.end(),
+                            [](const std::string& call) { return call.starts_with("start_engine"); }),
+              1)
+        << "the power-on's only";
+    EXPECT_EQ(calls.front(), "start_engine 10.200.0.0/24 10.254.0.0/16");
+    EXPECT_EQ(context.shared->lock()->last_result->links.size(), 1u);
+}
+
+// The reload waits for the turn behind an operation that held it before the
+// cycle began; a power-off clicked meanwhile is seen once the turn comes.
+TEST_F(PowerOrderTest, AReloadWaitingForItsTurnYieldsToAPowerOffClickedMeanwhile) {
+    power_on_then_change_the_answer();
+    TunnelTurn& turns = context.shared->tunnel_turn();
+    std::optional<TunnelTurn::Hold> earlier;
+    earlier.emplace(turns.wait(turns.take()));
+    const std::uint64_t before = turns.issued();
+    std::thread worker([this] { run_worker_cycle(context); });
+    bool waiting = false;
+    for (int i = 0; i < 3000 && !waiting; ++i) {
+        waiting = turns.issued() == before + 1;
+        if (!waiting) std::this_thread::sleep_for(10ms);
+    }
+    EXPECT_TRUE(waiting) << "the worker's reload took no ticket";
+    EXPECT_TRUE(click_power_off());
+    earlier.reset();
+    worker.join();
+    join_clicks();
+    EXPECT_EQ(engine_starts(), 0);
+    EXPECT_THAT(tunnel.calls(), ElementsAre("stop_bridge reset", "close_engine held"));
+    EXPECT_FALSE(context.shared->lock()->power_on);
 }
 
 TEST_F(PowerOrderTest, TheStatusCheckRunsWhileATunnelOperationHoldsTheTurn) {
