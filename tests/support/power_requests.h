@@ -9,26 +9,24 @@
 namespace tarvo::testing {
 
 // False when refused: one of the same kind was already in progress.
-inline bool power_on_now(const TunnelContext& context) {
+template <class Ask, class Run>
+bool ask_and_run(const TunnelContext& context, Ask ask, Run run) {
     std::optional<TunnelTurn::Ticket> ticket;
     {
         auto state = context.shared->lock();
-        ticket = ask_for_power_on(*context.shared, *state);
+        ticket = ask(*context.shared, *state);
     }
     if (!ticket) return false;
-    run_power_on(context, std::move(*ticket));
+    run(context, std::move(*ticket));
     return true;
 }
 
+inline bool power_on_now(const TunnelContext& context) {
+    return ask_and_run(context, ask_for_power_on, run_power_on);
+}
+
 inline bool power_off_now(const TunnelContext& context) {
-    std::optional<TunnelTurn::Ticket> ticket;
-    {
-        auto state = context.shared->lock();
-        ticket = ask_for_power_off(*context.shared, *state);
-    }
-    if (!ticket) return false;
-    power_off(context, std::move(*ticket));
-    return true;
+    return ask_and_run(context, ask_for_power_off, power_off);
 }
 
 }  // namespace tarvo::testing
