@@ -26,7 +26,9 @@ Expected<std::string, std::string> substitute(std::string text,
 }
 
 // One phase; `body` is the previous phase's answer and becomes this one's.
-Expected<ScenarioPhase, std::string> read_phase(const json& phase, const std::string& code, json& body) {
+// Every answer of the phase waits `delay` before its head.
+Expected<ScenarioPhase, std::string> read_phase(const json& phase, const std::string& code,
+                                                std::chrono::milliseconds delay, json& body) {
     ScenarioPhase out;
     const long after = phase.value("after_s", 0L);
     if (after < 0) return unexpected(std::string("a phase starts before 0 s"));
@@ -39,6 +41,8 @@ Expected<ScenarioPhase, std::string> read_phase(const json& phase, const std::st
     out.scenario.status = {200, phase.value("status_body", std::string(R"({"status":"ok"})"))};
     // Other codes keep the default refusal.
     out.scenario.sync[code] = {sync.value("status", 200), body.dump()};
+    for (Answer* answer : {&out.scenario.status, &out.scenario.sync[code], &out.scenario.sync_unknown_code})
+        answer->delay_before_head = delay;
     return out;
 }
 
@@ -57,9 +61,11 @@ Expected<ScenarioFile, std::string> read_scenario_file(const std::string& text,
         out.description = file.value("description", std::string());
         out.code = file.at("code").get<std::string>();
         out.reachable = file.value("reachable", true);
+        const long delay = file.value("answer_delay_ms", 0L);
+        if (delay < 0) return unexpected(std::string("a negative answer delay"));
         json body;  // carried from phase to phase, so a patch builds on the last answer
         for (const json& phase : file.value("phases", json::array())) {
-            auto read = read_phase(phase, out.code, body);
+            auto read = read_phase(phase, out.code, std::chrono::milliseconds(delay), body);
             if (!read) return unexpected(read.error());
             if (out.phases.empty() ? read->after.count() != 0 : read->after <= out.phases.back().after)
                 return unexpected(std::string("the phases must start at 0 s and follow each other in time"));

@@ -31,7 +31,8 @@ struct ScenarioFile {
 // value `defines` gives NAME first; one without a value is an error, as are
 // malformed JSON, phases out of order and a first phase after 0 s. A phase's
 // "sync" gives the answer's status (default 200) and either its whole "body"
-// or a "patch" merged into the previous phase's body (JSON merge patch).
+// or a "patch" merged into the previous phase's body (JSON merge patch). An
+// "answer_delay_ms" holds back every answer (status, sync, refusal) by as long.
 Expected<ScenarioFile, std::string> read_scenario_file(const std::string& text,
                                                        const std::map<std::string, std::string>& defines);
 

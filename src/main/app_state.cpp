@@ -1,5 +1,6 @@
 #include "main/app_state.h"
 
+#include <algorithm>
 #include <ctime>
 #include <mutex>
 
@@ -74,6 +75,59 @@ void push_log(AppState& state, std::string message, LogLevel level) {
 
 void push_log_str(AppState& state, std::string_view message, LogLevel level) {
     push_log(state, std::string(message), level);
+}
+
+TunnelTurn::Ticket TunnelTurn::take() {
+    std::lock_guard<std::mutex> hold(mutex_);
+    return Ticket(*this, issued_++);
+}
+
+std::optional<TunnelTurn::Ticket> TunnelTurn::take_if_issued(std::uint64_t count) {
+    std::lock_guard<std::mutex> hold(mutex_);
+    if (issued_ != count) return std::nullopt;
+    return Ticket(*this, issued_++);
+}
+
+std::uint64_t TunnelTurn::issued() const {
+    std::lock_guard<std::mutex> hold(mutex_);
+    return issued_;
+}
+
+TunnelTurn::Hold TunnelTurn::wait(Ticket ticket) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    served_.wait(lock, [&] { return serving_ == ticket.number_; });
+    ticket.turn_ = nullptr;  // served, so not dropped
+    return Hold(*this);
+}
+
+void TunnelTurn::drop(std::uint64_t number) {
+    {
+        std::lock_guard<std::mutex> hold(mutex_);
+        if (number != serving_) {
+            dropped_.push_back(number);
+            return;
+        }
+        ++serving_;
+        skip_dropped();
+    }
+    served_.notify_all();
+}
+
+void TunnelTurn::pass_on() {
+    {
+        std::lock_guard<std::mutex> hold(mutex_);
+        ++serving_;
+        skip_dropped();
+    }
+    served_.notify_all();
+}
+
+void TunnelTurn::skip_dropped() {
+    for (auto at = std::find(dropped_.begin(), dropped_.end(), serving_); at != dropped_.end();
+         at = std::find(dropped_.begin(), dropped_.end(), serving_)) {
+        dropped_.erase(at);
+        ++serving_;
+    }
 }
 
 std::shared_ptr<SharedState> create_shared_state(ClientConfig config) {

@@ -3,12 +3,14 @@
 #pragma once
 
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "main/client_config.h"
@@ -113,6 +115,89 @@ struct AppState {
 void push_log(AppState& state, std::string message, LogLevel level);
 void push_log_str(AppState& state, std::string_view message, LogLevel level);
 
+// Power-on, power-off and the worker's reload or stop change the tunnel one at
+// a time, in the order they were asked for.
+//
+// Asking takes a numbered ticket at once and never waits. The window asks on
+// its own thread, under the record's lock, in the same stretch that marks the
+// operation in progress (`connecting` or `disconnecting`): the button shows it
+// from the next frame, a second click of the same kind finds the mark and is
+// refused, and the ticket order is the click order. The operation's thread
+// then waits until its number is served and holds the turn for its whole run;
+// when the run ends the next number is served. A ticket dropped unserved is
+// skipped, so nothing waits for it.
+//
+// Lock order: the turn's own mutex is held for a few instructions only and
+// nothing else is locked under it, so a ticket may be taken while holding the
+// record's lock. Waiting for a turn is done only without the record's lock,
+// and the window's thread never waits for one.
+class TunnelTurn {
+public:
+    class Ticket {
+    public:
+        Ticket(Ticket&& other) noexcept
+            : turn_(std::exchange(other.turn_, nullptr)), number_(other.number_) {}
+        Ticket& operator=(Ticket&& other) {
+            if (this != &other) {
+                if (turn_) turn_->drop(number_);
+                turn_ = std::exchange(other.turn_, nullptr);
+                number_ = other.number_;
+            }
+            return *this;
+        }
+        ~Ticket() {
+            if (turn_) turn_->drop(number_);
+        }
+        std::uint64_t number() const { return number_; }
+
+    private:
+        friend class TunnelTurn;
+        Ticket(TunnelTurn& turn, std::uint64_t number) : turn_(&turn), number_(number) {}
+        TunnelTurn* turn_;
+        std::uint64_t number_;
+    };
+
+    // The turn, held until this ends; then the next number is served.
+    class Hold {
+    public:
+        Hold(Hold&& other) noexcept : turn_(std::exchange(other.turn_, nullptr)) {}
+        Hold& operator=(Hold&&) = delete;
+        ~Hold() {
+            if (turn_) turn_->pass_on();
+        }
+
+    private:
+        friend class TunnelTurn;
+        explicit Hold(TunnelTurn& turn) : turn_(&turn) {}
+        TunnelTurn* turn_;
+    };
+
+    TunnelTurn() = default;
+    TunnelTurn(const TunnelTurn&) = delete;
+    TunnelTurn& operator=(const TunnelTurn&) = delete;
+
+    [[nodiscard]] Ticket take();
+    // A ticket only while no more than `count` have been taken in all: an
+    // operation decided on what was seen when `count` was read yields to any
+    // asked for since.
+    [[nodiscard]] std::optional<Ticket> take_if_issued(std::uint64_t count);
+    // How many tickets have been taken so far.
+    std::uint64_t issued() const;
+    // Blocks until the ticket's number is served.
+    [[nodiscard]] Hold wait(Ticket ticket);
+
+private:
+    void drop(std::uint64_t number);
+    void pass_on();
+    void skip_dropped();  // the mutex held
+
+    mutable std::mutex mutex_;
+    std::condition_variable served_;
+    std::uint64_t issued_ = 0;            // the next ticket's number
+    std::uint64_t serving_ = 0;           // the number whose turn it is
+    std::vector<std::uint64_t> dropped_;  // numbers after `serving_` whose ticket ended unserved
+};
+
 // The record behind its one lock. Nothing reaches a field without holding it.
 class SharedState {
 public:
@@ -133,20 +218,11 @@ public:
     // Not re-entrant: a thread that holds a Guard must not call lock() again.
     [[nodiscard]] Guard lock() { return Guard(mutex_, state_); }
 
-    // Power-on, power-off and the worker's reload or stop take turns: each
-    // holds its turn for its whole run. A turn is always taken before the
-    // record's lock, never while holding it, and the window never takes one,
-    // so neither the window nor a turn can wait on the other in a circle.
-    [[nodiscard]] std::unique_lock<std::mutex> wait_for_tunnel_turn() {
-        return std::unique_lock<std::mutex>(tunnel_turn_);
-    }
-    // The worker's variant: no turn (an empty lock) while another operation runs.
-    [[nodiscard]] std::unique_lock<std::mutex> try_tunnel_turn() {
-        return std::unique_lock<std::mutex>(tunnel_turn_, std::try_to_lock);
-    }
+    // Power-on, power-off and the worker's reload or stop take turns here.
+    TunnelTurn& tunnel_turn() { return tunnel_turn_; }
 
 private:
-    std::mutex tunnel_turn_;
+    TunnelTurn tunnel_turn_;
     std::mutex mutex_;
     AppState state_;
 };

@@ -143,8 +143,20 @@ void bring_up_and_report(const TunnelContext& context, const PowerOnCopy& copy, 
 
 }  // namespace
 
-void run_power_on(const TunnelContext& context) {
-    const auto turn = context.shared->wait_for_tunnel_turn();
+std::optional<TunnelTurn::Ticket> ask_for_power_on(SharedState& shared, AppState& locked) {
+    if (locked.connecting) return std::nullopt;
+    locked.connecting = true;
+    return shared.tunnel_turn().take();
+}
+
+std::optional<TunnelTurn::Ticket> ask_for_power_off(SharedState& shared, AppState& locked) {
+    if (locked.disconnecting) return std::nullopt;
+    locked.disconnecting = true;
+    return shared.tunnel_turn().take();
+}
+
+void run_power_on(const TunnelContext& context, TunnelTurn::Ticket ticket) {
+    const auto turn = context.shared->tunnel_turn().wait(std::move(ticket));
     const PowerOnCopy copy = begin_power_on(context);
     context.repaint();
 
@@ -171,10 +183,12 @@ void run_power_on(const TunnelContext& context) {
     }
 }
 
-void power_on_thread_body(TunnelContext context) { run_power_on(context); }
+void power_on_thread_body(TunnelContext context, TunnelTurn::Ticket ticket) {
+    run_power_on(context, std::move(ticket));
+}
 
-void power_off(TunnelContext context) {
-    const auto turn = context.shared->wait_for_tunnel_turn();
+void power_off(TunnelContext context, TunnelTurn::Ticket ticket) {
+    const auto turn = context.shared->tunnel_turn().wait(std::move(ticket));
     std::string code;
     SyncReport off;
     {

@@ -18,8 +18,12 @@ public:
     void start_worker(bool auto_connect) override {
         std::thread(worker_loop, context_, auto_connect).detach();
     }
-    void start_power_on() override { std::thread(power_on_thread_body, context_).detach(); }
-    void start_power_off() override { std::thread(power_off, context_).detach(); }
+    void start_power_on(TunnelTurn::Ticket ticket) override {
+        std::thread(power_on_thread_body, context_, std::move(ticket)).detach();
+    }
+    void start_power_off(TunnelTurn::Ticket ticket) override {
+        std::thread(power_off, context_, std::move(ticket)).detach();
+    }
     void save_key(std::string& key_input, bool& editing_key) override {
         tarvo::save_key(context_, key_input, editing_key);
     }
@@ -46,12 +50,13 @@ StatusLook status_after_mode_toggle(bool now_forced_l3, const std::optional<Boot
     return {std::string(tunnel_status_label(shape)), now_forced_l3 ? kAmber : kGreen};
 }
 
-bool toggle_force_l3(SharedState& shared) {
+std::optional<TunnelTurn::Ticket> toggle_force_l3(SharedState& shared) {
     auto state = shared.lock();
     const bool now_forced = !state->config.ForceL3;
     state->config.ForceL3 = now_forced;
     save_client_config(state->config);
-    if (state->power_on) {
+    const bool power_on = state->power_on && !state->connecting && !state->disconnecting;
+    if (power_on) {
         StatusLook look = status_after_mode_toggle(now_forced, state->last_result);
         state->status_label = std::move(look.label);
         state->accent_color = look.color;
@@ -66,7 +71,8 @@ bool toggle_force_l3(SharedState& shared) {
             *state,
             "Przywrócono automatyczny wybór trybu L2/L3 na podstawie konfiguracji projektu w Orkiestratorze.",
             LogLevel::progress);
-    return state->power_on;
+    if (!power_on) return std::nullopt;
+    return ask_for_power_on(shared, *state);
 }
 
 std::string clean_clicked_key(std::string_view typed) {
@@ -83,11 +89,19 @@ std::string clean_clicked_key(std::string_view typed) {
     return cleaned;
 }
 
-void store_power_on_key(SharedState& shared, const std::string& cleaned) {
+std::optional<TunnelTurn::Ticket> click_power_on(SharedState& shared, std::string& key_input) {
     auto state = shared.lock();
-    state->config.DeviceCode = cleaned;
+    if (state->connecting) return std::nullopt;
+    key_input = clean_clicked_key(key_input);
+    state->config.DeviceCode = key_input;
     state->config.AutoConnect = true;
     save_client_config(state->config);
+    return ask_for_power_on(shared, *state);
+}
+
+std::optional<TunnelTurn::Ticket> click_power_off(SharedState& shared) {
+    auto state = shared.lock();
+    return ask_for_power_off(shared, *state);
 }
 
 std::string stored_key(SharedState& shared) { return shared.lock()->config.DeviceCode; }

@@ -17,6 +17,7 @@ struct CycleCopy {
     SyncReport report;
     std::string last_signature;
     bool last_project_enabled = true;
+    std::uint64_t asked = 0;  // tunnel operations asked for by the time of the copy
 };
 
 CycleCopy copy_for_cycle(AppState& state) {
@@ -72,6 +73,11 @@ void stop_tunnel(AppState& state, TunnelMechanisms& mechanisms, const BootstrapR
     }
 }
 
+bool changed(const BootstrapResult& answer, const std::string& signature, bool last_project_enabled,
+             const std::string& last_signature) {
+    return answer.project_enabled != last_project_enabled || signature != last_signature;
+}
+
 void poll(const TunnelContext& context, const CycleCopy& copy) {
     auto answer = sync_with_orchestrator(context.endpoint, copy.code, copy.report);
     if (!answer) {
@@ -89,10 +95,23 @@ void poll(const TunnelContext& context, const CycleCopy& copy) {
     }
 
     std::string signature = topology_signature(*answer);
-    if (answer->project_enabled == copy.last_project_enabled && signature == copy.last_signature) return;
+    if (!changed(*answer, signature, copy.last_project_enabled, copy.last_signature)) return;
+
+    // The reload or stop is a tunnel operation and waits for its turn. An
+    // operation asked for since the copy may have acted on a newer answer
+    // than this one: the change is left to the next cycle's poll.
+    TunnelTurn& turns = context.shared->tunnel_turn();
+    auto ticket = turns.take_if_issued(copy.asked);
+    if (!ticket) return;
+    const auto turn = turns.wait(std::move(*ticket));
     const bool accepted = answer->allow_l3 || is_tunnel_allowed(*answer);
     {
         auto state = context.shared->lock();
+        // Read again now that the turn is held: a power-off, or a power-on or
+        // power-off asked for while this one waited, wins.
+        if (!state->power_on || state->connecting || state->disconnecting ||
+            !changed(*answer, signature, state->last_project_enabled, state->last_topology_signature))
+            return;
         state->last_topology_signature = std::move(signature);
         state->last_project_enabled = answer->project_enabled;
         state->last_result = *answer;
@@ -113,14 +132,15 @@ void poll(const TunnelContext& context, const CycleCopy& copy) {
 
 void run_worker_cycle(const TunnelContext& context) {
     sample_traffic(context);
-    // A power-on or power-off in progress has the tunnel: this cycle leaves it.
-    const auto turn = context.shared->try_tunnel_turn();
     CycleCopy copy;
     {
         auto state = context.shared->lock();
         copy = copy_for_cycle(*state);
+        copy.asked = context.shared->tunnel_turn().issued();
     }
-    if (turn.owns_lock() && !copy.in_progress) {
+    // The status check and the poll's request are no tunnel operations: they
+    // take no turn. A power-on or power-off in progress has the tunnel.
+    if (!copy.in_progress) {
         if (!copy.power_on) {
             check_orchestrator_status(*context.shared, context.endpoint);
         } else if (is_valid_access_code(copy.code)) {
@@ -133,7 +153,15 @@ void run_worker_cycle(const TunnelContext& context) {
 void run_worker_start(const TunnelContext& context, bool auto_connect) {
     check_orchestrator_status(*context.shared, context.endpoint);
     context.repaint();
-    if (auto_connect) run_power_on(context);
+    if (!auto_connect) return;
+    // The start's own power-on gives way to a power-on or power-off the user
+    // asked for during the status check.
+    std::optional<TunnelTurn::Ticket> ticket;
+    {
+        auto state = context.shared->lock();
+        if (context.shared->tunnel_turn().issued() == 0) ticket = ask_for_power_on(*context.shared, *state);
+    }
+    if (ticket) run_power_on(context, std::move(*ticket));
 }
 
 void worker_loop(TunnelContext context, bool auto_connect) {

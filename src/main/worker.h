@@ -15,7 +15,8 @@ inline constexpr std::chrono::nanoseconds kWorkerPeriod = std::chrono::seconds(2
 // One cycle after the sleep: sample, copy, then poll or check as the copies say.
 void run_worker_cycle(const TunnelContext& context);
 
-// The start: the status check, then the auto-connect power-on when asked.
+// The start: the status check, then the auto-connect power-on when asked and
+// no power-on or power-off has been clicked meanwhile.
 void run_worker_start(const TunnelContext& context, bool auto_connect);
 
 // The worker thread's body: the start, then a cycle every period, for ever.

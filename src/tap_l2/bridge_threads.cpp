@@ -87,7 +87,7 @@ void arp_keepalive_loop(ArpKeepaliveContext context) {
         (void)context.socket->send_to(datagram, context.hub_addr);
         for (int step = 0; step < kKeepaliveSteps; ++step) {
             if (!context.running->load()) return;
-            std::this_thread::sleep_for(kKeepaliveStep);
+            context.sleep(kKeepaliveStep);
         }
     }
 }

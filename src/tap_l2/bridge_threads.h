@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdlib>
+#include <functional>
 #include <memory>
 #include <thread>
 
@@ -53,6 +54,10 @@ struct ArpKeepaliveContext {
     Ipv4Address sender_ip;  // the TAP adapter's address, or the fallback
     MacAddress tap_mac;
     std::uint16_t tunnel_id = 0;
+    // How the loop waits between its looks at the flag; tests count the steps.
+    std::function<void(std::chrono::milliseconds)> sleep = [](std::chrono::milliseconds step) {
+        std::this_thread::sleep_for(step);
+    };
 };
 
 // Reads one frame at a time from the TAP (waiting in 250-ms slices) and sends

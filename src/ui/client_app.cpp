@@ -78,12 +78,6 @@ void draw_window_contents(ClientApp& app, FrameValues& frame) {
 
 namespace {
 
-void start_power_on(ClientApp& app) {
-    app.key_input = clean_clicked_key(app.key_input);
-    store_power_on_key(*app.state, app.key_input);
-    app.operations->start_power_on();
-}
-
 class ClientWindowApp final : public platform::WindowApp {
 public:
     explicit ClientWindowApp(std::unique_ptr<ClientApp> app) : app_(std::move(app)) {}
@@ -131,9 +125,16 @@ void update_frame(ClientApp& app, platform::WindowContext& window) {
 }
 
 void act_on_requests(ClientApp& app, const FrameValues& frame) {
-    if (frame.force_l3_toggle_requested && toggle_force_l3(*app.state)) app.operations->start_power_on();
-    if (frame.power_on_requested) start_power_on(app);
-    if (frame.power_off_requested) app.operations->start_power_off();
+    // Each operation is marked in progress here, so the next frame shows it
+    // and refuses a second click of its kind; the operations then run in the
+    // order asked for.
+    if (frame.force_l3_toggle_requested)
+        if (auto restart = toggle_force_l3(*app.state)) app.operations->start_power_on(std::move(*restart));
+    if (frame.power_on_requested)
+        if (auto ticket = click_power_on(*app.state, app.key_input))
+            app.operations->start_power_on(std::move(*ticket));
+    if (frame.power_off_requested)
+        if (auto ticket = click_power_off(*app.state)) app.operations->start_power_off(std::move(*ticket));
 }
 
 std::unique_ptr<platform::WindowApp> make_window_app(std::unique_ptr<ClientApp> app, float dpi_scale,

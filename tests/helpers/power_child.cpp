@@ -28,6 +28,7 @@
 
 #include "main/power.h"
 #include "main/worker.h"
+#include "support/power_requests.h"
 #include "support/power_storm.h"
 #include "support/wg_tunnel_lab.h"
 #include "test_orchestrator.h"
@@ -203,7 +204,7 @@ int main(int argc, char** argv) {
             clock.run_one_cycle();
             std::cout << "cycled" << std::endl;
         } else if (command == "power-off") {
-            std::thread(power_off, context).join();
+            std::thread([&context] { testing::power_off_now(context); }).join();
             std::cout << "off" << std::endl;
         } else if (command == "state") {
             auto state = context.shared->lock();

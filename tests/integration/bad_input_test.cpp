@@ -93,7 +93,7 @@ protected:
 
 TEST_F(BadInputTest, AGrantedAnswerShowsItsTextsAsReceivedAndRunsOnlyConstantsAndParsedPrefixes) {
     answer_sync(kKey, hostile_answer("desktop", true).dump());
-    run_power_on(context);
+    testing::power_on_now(context);
 
     const auto calls = tunnel.calls();
     ASSERT_FALSE(calls.empty());
@@ -124,7 +124,7 @@ TEST_F(BadInputTest, ARefusedPassShowsItsReasonAsReceivedAndRunsNothing) {
     answer["pass_status"] = "DISABLED";
     answer["pass_code"] = kHostileName;
     answer_sync(kPass, answer.dump());
-    run_power_on(context);
+    testing::power_on_now(context);
 
     EXPECT_THAT(tunnel.calls(), ::testing::ElementsAre("stop_bridge reset", "close_engine"));
     {
@@ -140,7 +140,7 @@ TEST_F(BadInputTest, ARefusedPassShowsItsReasonAsReceivedAndRunsNothing) {
 
 TEST_F(BadInputTest, AWithdrawalByThePollShowsItsReasonAsReceivedAndRunsNothing) {
     answer_sync(kKey, device_answer(kL3Link));
-    run_power_on(context);
+    testing::power_on_now(context);
     tunnel.clear();
 
     answer_sync(kKey, hostile_answer("desktop", false).dump());
@@ -164,7 +164,7 @@ TEST_F(BadInputTest, AddressesThatAreNoDottedQuadsReachNoCommandLine) {
     answer["hub"]["hub_wg_ip"] = "-t";
     answer["links"][0]["tap_ip"] = "store=persistent/24";
     answer_sync(kKey, answer.dump());
-    run_power_on(context);
+    testing::power_on_now(context);
 
     const auto calls = tunnel.calls();
     EXPECT_NE(std::find(calls.begin(), calls.end(), "ping -n 2 -w 900 10.200.0.1"), calls.end())

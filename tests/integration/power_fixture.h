@@ -9,13 +9,18 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "main/power.h"
 #include "main/tunnel_context.h"
 #include "support/host_root.h"
+#include "support/power_requests.h"
 #include "support/recording_tunnel.h"
 #include "support/waiting.h"
 #include "test_orchestrator.h"
@@ -59,6 +64,11 @@ protected:
         ClientConfig config;
         config.DeviceCode = kKey;
         context.shared = std::make_shared<SharedState>(config);
+        tunnel.shared = context.shared.get();
+    }
+    void TearDown() override {
+        orchestrator->on_request(nullptr);
+        join_clicks();
     }
 
     void answer_sync(const std::string& code, const std::string& body, int status = 200) {
@@ -91,6 +101,29 @@ protected:
         return texts;
     }
 
+    // A power-on or power-off clicked as the window clicks it: asked for at
+    // once on the calling thread, then run on a thread of its own, joined by
+    // join_clicks. False when refused.
+    bool click_power_on() { return click(ask_for_power_on, power_on_thread_body); }
+    bool click_power_off() { return click(ask_for_power_off, power_off); }
+    void join_clicks() {
+        std::vector<std::thread> started;
+        {
+            std::lock_guard<std::mutex> hold(clicks_mutex_);
+            started.swap(clicks_);
+        }
+        for (std::thread& thread : started) thread.join();
+    }
+
+    // `act` runs once, on the orchestrator's thread, when the next request has
+    // arrived and before it is answered: a click made while it is in flight.
+    void at_next_request(std::function<void()> act) {
+        auto done = std::make_shared<std::atomic<bool>>(false);
+        orchestrator->on_request([done, act = std::move(act)](const sim::RecordedRequest&) {
+            if (!done->exchange(true)) act();
+        });
+    }
+
     // A detached thread holds its own reference to the shared state until it ends.
     void wait_for_detached_threads() {
         const auto ended = testing::wait_until(
@@ -105,6 +138,23 @@ protected:
     testing::ManualClock clock;
     std::atomic<int> repaints{0};
     TunnelContext context;
+
+private:
+    template <class Ask, class Body>
+    bool click(Ask ask, Body body) {
+        std::optional<TunnelTurn::Ticket> ticket;
+        {
+            auto state = context.shared->lock();
+            ticket = ask(*context.shared, *state);
+        }
+        if (!ticket) return false;
+        std::lock_guard<std::mutex> hold(clicks_mutex_);
+        clicks_.emplace_back(body, context, std::move(*ticket));
+        return true;
+    }
+
+    std::mutex clicks_mutex_;
+    std::vector<std::thread> clicks_;
 };
 
 }  // namespace tarvo

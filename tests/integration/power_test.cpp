@@ -14,7 +14,6 @@
 #include "main/traffic_sample.h"
 #include "main/worker.h"
 #include "orchestrator/predicates.h"
-#include "request_gate.h"
 
 namespace tarvo {
 namespace {
@@ -28,7 +27,7 @@ TEST_F(PowerTest, MalformedKeySendsNothingAndAsksForAKey) {
         auto state = context.shared->lock();
         state->config.DeviceCode = "ABC";
     }
-    run_power_on(context);
+    testing::power_on_now(context);
     EXPECT_TRUE(sync_targets().empty());
     auto state = context.shared->lock();
     EXPECT_EQ(state->log.back().text,
@@ -65,7 +64,7 @@ TEST_F(PowerTest, EndsEarlyOnAFailedSyncOrAnAnswerWithoutAHub) {
     for (const auto& c : cases) {
         answer_sync(kKey, c.body, c.status);
         context.shared->lock()->orchestrator_card.standby = c.standby_before;
-        run_power_on(context);
+        testing::power_on_now(context);
         auto state = context.shared->lock();
         EXPECT_EQ(state->log.back().text, c.log) << c.name;
         EXPECT_EQ(state->orchestrator_card.text, c.card) << c.name;
@@ -80,9 +79,10 @@ TEST_F(PowerTest, EndsEarlyOnAFailedSyncOrAnAnswerWithoutAHub) {
 
 TEST_F(PowerTest, WaitingForALinkParksWithThePowerOnAndReportsPowerOff) {
     answer_sync(kKey, device_answer("", false));
-    run_power_on(context);
+    context.shared->lock()->config.ForceL3 = true;
+    testing::power_on_now(context);
 
-    EXPECT_THAT(sync_targets(), ElementsAre(query(kKey, 1, 0, 0, 0), query(kKey, 0, 0, 0, 0)));
+    EXPECT_THAT(sync_targets(), ElementsAre(query(kKey, 1, 1, 0, 0), query(kKey, 0, 1, 0, 0)));
     EXPECT_THAT(tunnel.calls(), ElementsAre("stop_bridge reset", "close_engine"));
     auto state = context.shared->lock();
     EXPECT_TRUE(state->power_on);
@@ -113,7 +113,7 @@ TEST_F(PowerTest, ARefusedServicePassParksWithThePowerOff) {
                 std::string(R"({"node_id": 4, "name": "Serwis", "node_type": "pass", "pass_status": "EXPIRED",
         "reason": "Wygasła", )") +
                     kHub + "}");
-    run_power_on(context);
+    testing::power_on_now(context);
 
     auto state = context.shared->lock();
     EXPECT_FALSE(state->power_on);
@@ -134,7 +134,7 @@ TEST_F(PowerTest, ARefusedServicePassParksWithThePowerOff) {
 TEST_F(PowerTest, AGrantedAnswerBringsUpLayer3AndReportsTheResult) {
     answer_sync(kKey, device_answer(kL3Link));
     tunnel.set_counters({700, 900});
-    run_power_on(context);
+    testing::power_on_now(context);
 
     EXPECT_THAT(tunnel.calls(), ElementsAre("start_engine 10.200.0.0/24 10.254.0.0/16 10.50.0.0/24",
                                             "ping -n 2 -w 900 10.200.0.1", "stop_bridge reset"));
@@ -155,6 +155,7 @@ TEST_F(PowerTest, AGrantedAnswerBringsUpLayer3AndReportsTheResult) {
     EXPECT_EQ(state->tunnel_card.text, "WG 10.200.0.17");
     EXPECT_EQ(state->bridge_card.text, "TAP Idle (Tylko L3)");
     EXPECT_EQ(state->orchestrator_card.text, "HTTPS OK (ID #17)");
+    EXPECT_EQ(status_badge(state->orchestrator_card), "ONLINE");
     std::vector<std::pair<std::string, LogLevel>> tail;
     for (auto it = state->log.end() - 5; it != state->log.end(); ++it) tail.emplace_back(it->text, it->level);
     EXPECT_THAT(
@@ -185,6 +186,7 @@ TEST_F(PowerTest, BringUpDecidesBetweenTheBridgeAndLayer3) {
         bool force_l3;
         std::vector<std::string> calls;
         const char* bridge_text;  // nullptr: the bridge start publishes its own
+        LogLevel bridge_line_level;
     } cases[] = {
         {"L2 link starts the bridge",
          kL3Link + "," + kL2Link,
@@ -192,14 +194,16 @@ TEST_F(PowerTest, BringUpDecidesBetweenTheBridgeAndLayer3) {
          false,
          {"start_engine 10.200.0.0/24 10.254.0.0/16 10.50.0.0/24", "ping -n 2 -w 900 10.200.0.1",
           "start_bridge 6 10.200.0.1"},
-         nullptr},
+         nullptr,
+         LogLevel::plain},
         {"forced L3 idles the TAP",
          kL2Link,
          "laptop",
          true,
          {"start_engine 10.200.0.0/24 10.254.0.0/16 10.9.9.0/24", "ping -n 2 -w 900 10.200.0.1",
           "stop_bridge reset"},
-         "Wymuszony L3 (TAP Idle)"},
+         "Wymuszony L3 (TAP Idle)",
+         LogLevel::warning},
         {"desktop runs the gateway step",
          kL3Link,
          "desktop",
@@ -207,7 +211,8 @@ TEST_F(PowerTest, BringUpDecidesBetweenTheBridgeAndLayer3) {
          {"start_engine 10.200.0.0/24 10.254.0.0/16 10.50.0.0/24",
           "powershell -NoProfile -Command " + std::string(kGatewayScript), "ping -n 2 -w 900 10.200.0.1",
           "stop_bridge reset"},
-         "TAP Idle (Tylko L3)"},
+         "TAP Idle (Tylko L3)",
+         LogLevel::neutral},
         {"LAN link: gateway, LAN texts",
          R"({"id": 9, "source_id": 17, "target_id": 2, "mode": "LAN", "src_subnet": "a", "dst_subnet": "b"})",
          "laptop",
@@ -215,7 +220,8 @@ TEST_F(PowerTest, BringUpDecidesBetweenTheBridgeAndLayer3) {
          {"start_engine 10.200.0.0/24 10.254.0.0/16",
           "powershell -NoProfile -Command " + std::string(kGatewayScript), "ping -n 2 -w 900 10.200.0.1",
           "stop_bridge reset"},
-         "Tylko L3 (192.168.7.0/24)"},
+         "Tylko L3 (192.168.7.0/24)",
+         LogLevel::success},
     };
     for (const auto& c : cases) {
         SetUp();
@@ -235,6 +241,7 @@ TEST_F(PowerTest, BringUpDecidesBetweenTheBridgeAndLayer3) {
         if (c.bridge_text) {
             auto state = context.shared->lock();
             EXPECT_EQ(state->bridge_card.text, c.bridge_text) << c.name;
+            EXPECT_EQ(state->log.back().level, c.bridge_line_level) << c.name;
             EXPECT_FALSE(state->l2_running) << c.name;
         }
     }
@@ -272,11 +279,12 @@ TEST_F(PowerTest, AnUnansweredProbeIsSilent) {
 
 TEST_F(PowerTest, PowerOffStopsEverythingAndSendsTwoPowerOffReports) {
     answer_sync(kKey, device_answer(kL3Link));
-    run_power_on(context);
+    testing::power_on_now(context);
     orchestrator->clear_requests();
     tunnel.clear();
 
-    power_off(context);
+    const std::size_t logged_before = log_texts().size();
+    testing::power_off_now(context);
     EXPECT_THAT(tunnel.calls(), ElementsAre("stop_bridge reset", "close_engine held"));
     EXPECT_THAT(sync_targets(), ElementsAre(query(kKey, 0, 0, 0, 0), query(kKey, 0, 0, 0, 0)));
     auto state = context.shared->lock();
@@ -291,11 +299,14 @@ TEST_F(PowerTest, PowerOffStopsEverythingAndSendsTwoPowerOffReports) {
     EXPECT_EQ(state->accent_color, kSlate);
     EXPECT_EQ(state->log.back().text,
               "Tunel SD-WAN został wyłączony (Orkiestrator widoczny, adapter TAP w trybie IDLE).");
+    EXPECT_EQ(state->log[logged_before].text,
+              "Wyłączanie tunelu SD-WAN, przełączanie TAP w tryb IDLE i powiadamianie serwera...");
+    EXPECT_EQ(state->log[logged_before].level, LogLevel::warning);
     EXPECT_EQ(load_client_config().AutoConnect, false);
 }
 
 TEST_F(PowerTest, PowerOffWithoutAStoredAnswerSaysOnlyThatTheTunnelIsOff) {
-    power_off(context);
+    testing::power_off_now(context);
     auto state = context.shared->lock();
     EXPECT_EQ(state->headline, "Tunel wyłączony");
 }
@@ -344,7 +355,7 @@ class WorkerTest : public PowerTest {
 protected:
     void power_on_with(const std::string& body) {
         answer_sync(kKey, body);
-        run_power_on(context);
+        testing::power_on_now(context);
         orchestrator->clear_requests();
         tunnel.clear();
     }
@@ -357,7 +368,7 @@ TEST_F(WorkerTest, AnUnchangedAnswerIsNotStored) {
     renamed.replace(renamed.find("Laptop-7"), 8, "Laptop-8");
     answer_sync(kKey, renamed);
     run_worker_cycle(context);
-    EXPECT_EQ(sync_targets().size(), 1u);
+    EXPECT_THAT(sync_targets(), ElementsAre(query(kKey, 1, 0, 1, 0)));
     EXPECT_TRUE(tunnel.calls().empty());
     auto state = context.shared->lock();
     EXPECT_EQ(state->last_result->name, "Laptop-7");
@@ -374,6 +385,13 @@ TEST_F(WorkerTest, AChangedGrantedAnswerReloadsTheTunnel) {
     EXPECT_FALSE(state->connecting);
     EXPECT_EQ(state->last_topology_signature, topology_signature(*state->last_result));
     EXPECT_EQ(state->last_result->links.size(), 2u);
+}
+
+TEST_F(WorkerTest, APausedProjectGrantedByAllowL3ComesUpAndTheSameAnswerReloadsNothing) {
+    power_on_with(device_answer(kL3Link, false, R"("allow_l3": true, )"));
+    EXPECT_TRUE(context.shared->lock()->wg_running);
+    run_worker_cycle(context);
+    EXPECT_TRUE(tunnel.calls().empty());
 }
 
 TEST_F(WorkerTest, AChangedGrantedAnswerWithoutAHubIsOnlyStored) {
@@ -422,6 +440,7 @@ TEST_F(WorkerTest, ARefusedPassStopsWithTheErrorLevel) {
     EXPECT_EQ(state->detail, "Kod PASS-48H-ABCD1234 utracił ważność lub został wyłączony w panelu SD-WAN");
     EXPECT_EQ(state->status_label, "PASS WYŁĄCZONA");
     EXPECT_EQ(state->accent_color, kRed);
+    EXPECT_EQ(status_badge(state->tunnel_card), "STANDBY");
 }
 
 TEST_F(WorkerTest, CyclesThatSendNothing) {
@@ -464,26 +483,12 @@ TEST_F(WorkerTest, AFailedPollOnlyTurnsTheCardOffline) {
 
 TEST_F(WorkerTest, APowerOffDuringAReloadIsNeverUndone) {
     power_on_with(device_answer(kL3Link));
-    // The reload's poll is slow; a power-off clicked meanwhile waits for it.
-    // Its answer comes 300 ms after the request arrived: time for a power-off
-    // that did not wait to run first (one started later proves nothing, but
-    // cannot fail).
-    Scenario slow;
-    slow.status = {200, "{}"};
-    slow.sync[kKey] = {200, device_answer(kL3Link + "," + kL2Link)};
-    slow.sync[kKey].delay_before_head = 300ms;
-    orchestrator->set_scenario(slow);
-    testing::RequestGate polled(*orchestrator, "/tarvo/api/control/sync",
-                                testing::RequestGate::Answers::flow);
-    std::thread worker([this] { run_worker_cycle(context); });
-    const auto arrived = polled.arrival("the reload's poll");
-    EXPECT_TRUE(arrived) << arrived.report;
-    std::thread off([this] { power_off(context); });
-    worker.join();
-    off.join();
-    auto calls = tunnel.calls();
-    ASSERT_FALSE(calls.empty());
-    EXPECT_EQ(calls.back(), "close_engine held");
+    // The power-off is clicked while the poll that would reload is in flight.
+    answer_sync(kKey, device_answer(kL3Link + "," + kL2Link));
+    at_next_request([this] { ASSERT_TRUE(click_power_off()); });
+    run_worker_cycle(context);
+    join_clicks();
+    EXPECT_THAT(tunnel.calls(), ElementsAre("stop_bridge reset", "close_engine held"));
     auto state = context.shared->lock();
     EXPECT_FALSE(state->power_on);
     EXPECT_FALSE(state->bridge.running->load());
@@ -503,7 +508,7 @@ TEST_F(PowerTest, TrafficRatesNeedHalfASecondAndSaturateWhenCountersStartAgain) 
 TEST_F(PowerTest, TheFirstSampleOnlyRecordsAndLaterOnesWriteTheTexts) {
     answer_sync(kKey, device_answer(kL3Link));
     tunnel.set_counters({100, 200});
-    run_power_on(context);  // its sample is the first of the process
+    testing::power_on_now(context);  // its sample is the first of the process
     {
         auto state = context.shared->lock();
         EXPECT_EQ(state->rx_rate_text, "0 B/s");
@@ -514,12 +519,19 @@ TEST_F(PowerTest, TheFirstSampleOnlyRecordsAndLaterOnesWriteTheTexts) {
     tunnel.set_counters({100 + 2048, 300});
     clock.advance(1s);
     sample_traffic(context);
-    auto state = context.shared->lock();
-    EXPECT_EQ(state->rx_total, 5000u);
-    EXPECT_EQ(state->rx_total_text, "Suma: 4.9 KB");
-    EXPECT_EQ(state->rx_rate_text, "4.7 KB/s");
-    EXPECT_EQ(state->tx_rate_text, "2.0 KB/s");
-    EXPECT_EQ(state->tx_total_text, "Suma: 2.1 KB");
+    {
+        auto state = context.shared->lock();
+        EXPECT_EQ(state->rx_total, 5000u);
+        EXPECT_EQ(state->rx_total_text, "Suma: 4.9 KB");
+        EXPECT_EQ(state->rx_rate_text, "4.7 KB/s");
+        EXPECT_EQ(state->tx_rate_text, "2.0 KB/s");
+        EXPECT_EQ(state->tx_total_text, "Suma: 2.1 KB");
+    }
+    // The next rate is over the second since this sample, not since the first.
+    tunnel.set_counters({100 + 2048 + 1024, 300});
+    clock.advance(1s);
+    sample_traffic(context);
+    EXPECT_EQ(context.shared->lock()->tx_rate_text, "1.0 KB/s");
 }
 
 }  // namespace

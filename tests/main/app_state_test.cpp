@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <future>
+#include <mutex>
+#include <optional>
 #include <thread>
 
 #include "orchestrator/endpoint.h"
@@ -160,6 +163,54 @@ TEST(SharedState, PushesFromSeveralThreadsAllArrive) {
         });
     for (auto& t : threads) t.join();
     EXPECT_EQ(shared->lock()->log.size(), 201u);
+}
+
+TEST(TunnelTurn, ServesTicketsInTheOrderTakenWhicheverThreadAsksFirst) {
+    TunnelTurn turn;
+    std::vector<TunnelTurn::Ticket> tickets;
+    for (int i = 0; i < 4; ++i) tickets.push_back(turn.take());
+    std::mutex mutex;
+    std::vector<std::uint64_t> served;
+    std::vector<std::thread> threads;
+    // The last ticket's thread starts first.
+    for (auto it = tickets.rbegin(); it != tickets.rend(); ++it) {
+        threads.emplace_back([&, ticket = std::move(*it)]() mutable {
+            const std::uint64_t number = ticket.number();
+            const auto hold = turn.wait(std::move(ticket));
+            std::lock_guard<std::mutex> lock(mutex);
+            served.push_back(number);
+        });
+    }
+    for (auto& t : threads) t.join();
+    EXPECT_EQ(served, (std::vector<std::uint64_t>{0, 1, 2, 3}));
+}
+
+TEST(TunnelTurn, ATicketDroppedUnservedIsSkipped) {
+    TunnelTurn turn;
+    std::optional<TunnelTurn::Ticket> first(turn.take());
+    std::optional<TunnelTurn::Ticket> dropped_behind(turn.take());
+    TunnelTurn::Ticket third = turn.take();
+    dropped_behind.reset();  // before its turn is due
+    { const auto hold = turn.wait(std::move(*first)); }
+    std::optional<TunnelTurn::Ticket> dropped_when_due(turn.take());
+    TunnelTurn::Ticket fifth = turn.take();
+    auto waited = std::async(std::launch::async, [&] {
+        { const auto hold = turn.wait(std::move(third)); }
+        dropped_when_due.reset();  // its number is due: the next one is served at once
+        const auto hold = turn.wait(std::move(fifth));
+    });
+    EXPECT_EQ(waited.wait_for(std::chrono::seconds(30)), std::future_status::ready)
+        << "a waiter stuck behind a dropped ticket";
+}
+
+TEST(TunnelTurn, ATicketIsGivenOnlyWhileNoneWasTakenSinceACount) {
+    TunnelTurn turn;
+    const std::uint64_t seen = turn.issued();
+    auto taken = turn.take_if_issued(seen);
+    ASSERT_TRUE(taken);
+    EXPECT_EQ(taken->number(), 0u);
+    EXPECT_FALSE(turn.take_if_issued(seen)) << "one was taken since";
+    EXPECT_EQ(turn.issued(), 1u);
 }
 
 }  // namespace

@@ -61,7 +61,7 @@ protected:
 };
 
 TEST_F(WindowActionsTest, ModeToggleWithThePowerOffSavesAndLogsOnly) {
-    EXPECT_FALSE(toggle_force_l3(*shared_));
+    EXPECT_FALSE(toggle_force_l3(*shared_).has_value());
     {
         auto state = shared_->lock();
         EXPECT_TRUE(state->config.ForceL3);
@@ -73,7 +73,7 @@ TEST_F(WindowActionsTest, ModeToggleWithThePowerOffSavesAndLogsOnly) {
     }
     EXPECT_NE(settings_file().find("\"ForceL3\": true"), std::string::npos);
 
-    EXPECT_FALSE(toggle_force_l3(*shared_));
+    EXPECT_FALSE(toggle_force_l3(*shared_).has_value());
     EXPECT_EQ(log().back().level, LogLevel::progress);
     EXPECT_EQ(
         log().back().text,
@@ -81,25 +81,67 @@ TEST_F(WindowActionsTest, ModeToggleWithThePowerOffSavesAndLogsOnly) {
     EXPECT_NE(settings_file().find("\"ForceL3\": false"), std::string::npos);
 }
 
-TEST_F(WindowActionsTest, ModeToggleWithThePowerOnRelabelsFromTheStoredAnswer) {
+TEST_F(WindowActionsTest, ModeToggleWithThePowerOnRelabelsFromTheStoredAnswerAndRestartsPowerOn) {
     {
         auto state = shared_->lock();
         state->power_on = true;
         state->last_result = answer_with_links({"L2", "LAN"});
     }
-    EXPECT_TRUE(toggle_force_l3(*shared_));
+    auto restart = toggle_force_l3(*shared_);
+    ASSERT_TRUE(restart);
     EXPECT_EQ(shared_->lock()->status_label, "BRAMA L3 + LAN");
     EXPECT_EQ(shared_->lock()->accent_color, kAmber);
+    EXPECT_TRUE(shared_->lock()->connecting) << "the restart is shown at once";
+
+    shared_->lock()->connecting = false;  // the restart has run
     EXPECT_TRUE(toggle_force_l3(*shared_));
     EXPECT_EQ(shared_->lock()->status_label, "WŁĄCZONY (L2+L3)");
     EXPECT_EQ(shared_->lock()->accent_color, kGreen);
 }
 
-TEST_F(WindowActionsTest, PowerOnKeyIsStoredWithAutoConnect) {
-    store_power_on_key(*shared_, clean_clicked_key(" abcd-efgh 5678 "));
+// A power-on or power-off waiting for its turn has, for the toggle, begun: a
+// waiting power-on takes the new mode itself, a waiting power-off stays the
+// last word. Neither gets a restart queued behind it.
+TEST_F(WindowActionsTest, ModeToggleRestartsNothingWhileAPowerOnOrPowerOffWaits) {
+    for (const bool power_off_waits : {false, true}) {
+        SCOPED_TRACE(power_off_waits ? "power-off" : "power-on");
+        {
+            auto state = shared_->lock();
+            state->power_on = true;
+            state->connecting = !power_off_waits;
+            state->disconnecting = power_off_waits;
+        }
+        EXPECT_FALSE(toggle_force_l3(*shared_).has_value());
+        EXPECT_EQ(shared_->tunnel_turn().issued(), 0u);
+        EXPECT_EQ(shared_->lock()->status_label, "WYŁĄCZONY") << "not relabelled";
+    }
+}
+
+TEST_F(WindowActionsTest, PowerOnClickStoresTheKeyWithAutoConnectAndIsRefusedWhileOneIsInProgress) {
+    std::string typed = " abcd-efgh 5678 ";
+    auto ticket = click_power_on(*shared_, typed);
+    ASSERT_TRUE(ticket);
+    EXPECT_EQ(typed, "ABCDEFGH5678");
+    EXPECT_TRUE(shared_->lock()->connecting);
     EXPECT_EQ(shared_->lock()->config, (ClientConfig{"ABCDEFGH5678", true, false}));
     EXPECT_EQ(settings_file(),
               "{\n  \"DeviceCode\": \"ABCDEFGH5678\",\n  \"AutoConnect\": true,\n  \"ForceL3\": false\n}");
+
+    std::string again = "other-key";
+    EXPECT_FALSE(click_power_on(*shared_, again));
+    EXPECT_EQ(again, "other-key");
+    EXPECT_EQ(shared_->lock()->config.DeviceCode, "ABCDEFGH5678");
+}
+
+TEST_F(WindowActionsTest, PowerOffClickIsShownAtOnceAndRefusedWhileOneIsInProgress) {
+    auto first = click_power_off(*shared_);
+    ASSERT_TRUE(first);
+    EXPECT_TRUE(shared_->lock()->disconnecting);
+    EXPECT_FALSE(click_power_off(*shared_));
+    std::string key = "ABCDEFGH1234";
+    auto then_on = click_power_on(*shared_, key);
+    ASSERT_TRUE(then_on);
+    EXPECT_LT(first->number(), then_on->number()) << "queued in the order clicked";
 }
 
 TEST_F(WindowActionsTest, EscapeRestoresTheStoredKeyAndTheClearLinkEmptiesTheLog) {

@@ -97,6 +97,21 @@ TEST(ScenarioFile, RefusesWhatWouldServeSomethingElseThanWritten) {
     EXPECT_NE(no_code.error().find("code"), std::string::npos) << no_code.error();
 }
 
+TEST(ScenarioFile, AnAnswerDelayHoldsBackEveryAnswerOfEveryPhase) {
+    std::string text = kTimed;
+    text.insert(text.find('{') + 1, R"("answer_delay_ms": 3000, )");
+    const auto file = read_scenario_file(text, kDefines);
+    ASSERT_TRUE(file) << file.error();
+    for (const auto& phase : file->phases) {
+        SCOPED_TRACE(phase.note);
+        EXPECT_EQ(phase.scenario.status.delay_before_head, 3s);
+        EXPECT_EQ(phase.scenario.sync.at(file->code).delay_before_head, 3s);
+        EXPECT_EQ(phase.scenario.sync_unknown_code.delay_before_head, 3s);
+    }
+    EXPECT_EQ(sim::phase_at(*read_scenario_file(kTimed, kDefines), 0s).scenario.status.delay_before_head, 0s);
+    EXPECT_FALSE(read_scenario_file(R"({"code": "X", "answer_delay_ms": -1, "phases": []})", kDefines));
+}
+
 TEST(ScenarioFile, AnUnreachableOrchestratorNeedsNoPhase) {
     const auto file = read_scenario_file(R"({"code": "ABCD1234EFGH", "reachable": false})", kDefines);
     ASSERT_TRUE(file) << file.error();
@@ -121,6 +136,7 @@ TEST(ScenarioFile, TheShippedScenariosSayWhatTheirNamesPromise) {
         {"pass-active", true, {true}, true, false, false},
         {"pass-expired", true, {false}, true, true, false},
         {"paused", true, {false, true}, false, false, false},
+        {"slow-answers", true, {true}, false, false, false},
         {"unreachable", false, {}, false, false, false},
     };
     std::size_t shipped = 0;

@@ -18,6 +18,7 @@ class FakeTapDevice final : public platform::TapDevice {
 public:
     using Frame = std::vector<std::uint8_t>;
     static constexpr platform::TapError kCancelled = 995;  // ERROR_OPERATION_ABORTED
+    static constexpr platform::TapError kWriteFault = 29;  // ERROR_WRITE_FAULT
 
     // The host sends `frame` into the adapter: the next read returns it.
     void host_sends(Frame frame) {
@@ -31,6 +32,11 @@ public:
     std::vector<Frame> host_received() const {
         std::lock_guard lock(mutex_);
         return written_;
+    }
+    // From now on every write fails at once and reaches nobody.
+    void fail_writes() {
+        std::lock_guard lock(mutex_);
+        writes_fail_ = true;
     }
     std::vector<bool> media_status_calls() const {
         std::lock_guard lock(mutex_);
@@ -70,6 +76,7 @@ private:
         }
         Result start_write(std::span<const std::uint8_t> frame) override {
             std::lock_guard lock(device_.mutex_);
+            if (device_.writes_fail_) return {State::failed, 0, kWriteFault};
             device_.written_.emplace_back(frame.begin(), frame.end());
             return {State::completed, static_cast<std::uint32_t>(frame.size()), 0};
         }
@@ -105,6 +112,7 @@ private:
     std::vector<Frame> written_;
     std::vector<bool> media_;
     int cancels_ = 0;
+    bool writes_fail_ = false;
 };
 
 }  // namespace tarvo::testing

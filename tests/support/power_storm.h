@@ -1,7 +1,7 @@
 // What both power storms share: the window's three requests as its update
-// makes them, the threads they start (joined here, where the window would
-// detach them), the actors that click at random, and the check made when a
-// power-off has completed.
+// makes them (through the same calls), the threads they start (joined here,
+// where the window would detach them), the actors that click at random, and
+// the check made when a power-off has completed.
 #pragma once
 
 #include <atomic>
@@ -10,13 +10,14 @@
 #include <cstdlib>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <random>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "main/client_config.h"
 #include "main/power.h"
+#include "main/window_actions.h"
 
 namespace tarvo::testing {
 
@@ -50,35 +51,22 @@ public:
     explicit PowerStorm(TunnelContext context) : context_(std::move(context)) {}
     ~PowerStorm() { join_all(); }
 
-    // The window's power-on click: none while one is in progress.
+    // The window's power-on click with the stored key: none while one is in progress.
     void click_power_on() {
-        {
-            auto state = context_.shared->lock();
-            if (state->connecting) return;
-            state->config.AutoConnect = true;
-            save_client_config(state->config);
-        }
-        start([context = context_] { power_on_thread_body(context); });
+        std::string key = context_.shared->lock()->config.DeviceCode;
+        start_power_on(tarvo::click_power_on(*context_.shared, key));
     }
     // The power-off click: none while one is in progress.
     void click_power_off() {
-        if (context_.shared->lock()->disconnecting) return;
-        start([context = context_] {
+        std::optional<TunnelTurn::Ticket> ticket = tarvo::click_power_off(*context_.shared);
+        if (!ticket) return;
+        start([context = context_, ticket = std::move(*ticket)]() mutable {
             on_power_off_thread = true;
-            power_off(context);
+            power_off(context, std::move(ticket));
         });
     }
     // The mode toggle: the setting changes and is saved; a power-on follows when the power is on.
-    void toggle_mode() {
-        bool power = false;
-        {
-            auto state = context_.shared->lock();
-            state->config.ForceL3 = !state->config.ForceL3;
-            save_client_config(state->config);
-            power = state->power_on;
-        }
-        if (power) start([context = context_] { power_on_thread_body(context); });
-    }
+    void toggle_mode() { start_power_on(toggle_force_l3(*context_.shared)); }
 
     // `actors` threads, each making up to `actions` random choices with `act`
     // (clicks are held back while `max_queued` operations are under way), all
@@ -104,10 +92,17 @@ public:
     }
 
 private:
-    void start(std::function<void()> body) {
+    void start_power_on(std::optional<TunnelTurn::Ticket> ticket) {
+        if (!ticket) return;
+        start([context = context_, ticket = std::move(*ticket)]() mutable {
+            power_on_thread_body(context, std::move(ticket));
+        });
+    }
+    template <class Body>
+    void start(Body body) {
         std::lock_guard<std::mutex> hold(mutex_);
         ++outstanding_;
-        threads_.emplace_back([this, body = std::move(body)] {
+        threads_.emplace_back([this, body = std::move(body)]() mutable {
             body();
             --outstanding_;
         });

@@ -3,6 +3,8 @@
 #pragma once
 
 #include <chrono>
+#include <functional>
+#include <future>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -46,9 +48,11 @@ public:
     CommandOutput run_hidden(std::string_view program, const std::vector<std::string>& args) override {
         std::string call(program);
         for (const auto& arg : args) call += " " + arg;
+        if (shared && !lock_is_free()) call += " (under the lock)";
         record(call);
-        if (program == "ping") return ping_output;
-        return {0, ""};
+        if (program != "ping") return {0, ""};
+        if (on_probe) on_probe();
+        return ping_output;
     }
 
     std::vector<std::string> calls() const {
@@ -67,8 +71,25 @@ public:
     std::optional<std::string> engine_error;
     CommandOutput ping_output{0, "Reply from 10.200.0.1: bytes=32 time<1ms TTL=64"};
     std::optional<EngineStart> last_start;
+    // When set, a system tool run while this record's lock is held is recorded
+    // with " (under the lock)" after it: the gateway script and the probe run
+    // without it, so the window never waits for them.
+    SharedState* shared = nullptr;
+    // Called on the caller's thread at each probe before it is answered: a
+    // test's gate that pauses the operation holding the turn.
+    std::function<void()> on_probe;
 
 private:
+    // Whether another thread takes the lock within 5 s. One still waiting is
+    // kept until the lock is free again.
+    bool lock_is_free() {
+        auto attempt = std::async(std::launch::async, [state = shared] { (void)state->lock(); });
+        if (attempt.wait_for(std::chrono::seconds(5)) == std::future_status::ready) return true;
+        std::lock_guard<std::mutex> hold(mutex_);
+        waiting_for_lock_.push_back(std::move(attempt));
+        return false;
+    }
+
     void record(std::string call) {
         std::lock_guard<std::mutex> hold(mutex_);
         calls_.push_back(std::move(call));
@@ -76,6 +97,7 @@ private:
     mutable std::mutex mutex_;
     std::vector<std::string> calls_;
     PeerCounters counters;
+    std::vector<std::future<void>> waiting_for_lock_;
 };
 
 class ManualClock final : public TunnelClock {

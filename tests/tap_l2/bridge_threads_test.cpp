@@ -153,6 +153,19 @@ TEST_F(BridgeThreads, TheReceiverWritesAcceptedFramesAndAnswersAnEmptyDatagram) 
     EXPECT_EQ(sequence_->load(), 2u);
 }
 
+TEST_F(BridgeThreads, TheReceiverCountsAFrameWhateverItsTapWrite) {
+    tap_.fail_writes();
+    std::vector<std::thread> threads;
+    threads.push_back(tarvo::start_bridge_thread(&tarvo::gre_to_tap_thread_entry, gre_to_tap()));
+    ASSERT_TRUE(hub_socket_->send_to(eoip_datagram(sample_frame(60, 0x44)), kTunnelAddress).has_value());
+    ASSERT_TRUE(hub_socket_->send_to(eoip_datagram({}), kTunnelAddress).has_value());
+    bridge_sent(1);  // the answer: the frame before it has been handled
+    stop(threads);
+
+    EXPECT_TRUE(tap_.host_received().empty());
+    EXPECT_EQ(rx_bytes_->load(), 60u);
+}
+
 TEST_F(BridgeThreads, AllThreeThreadsTakeDistinctNumbersFromTheOneCounter) {
     tarvo::ArpKeepaliveContext keepalive{running_,
                                          sequence_,
@@ -224,6 +237,23 @@ TEST_F(ArpKeepaliveThread, SendsTheFirstKeepaliveAtOnceAndEndsWhenTheFlagIsClear
     EXPECT_EQ(running_.use_count(), 1);
     EXPECT_EQ(sequence_.use_count(), 1);
     EXPECT_EQ(sequence_->load(), 1 + network_.sent().size());
+}
+
+TEST_F(ArpKeepaliveThread, SendsAgainAfterFortyStepsOfATenthOfASecond) {
+    using std::chrono::milliseconds;
+    auto keepalive = context();
+    std::vector<std::pair<milliseconds, std::uint32_t>>
+        steps;  // each step, and the keepalives sent before it
+    keepalive.sleep = [&](milliseconds step) {
+        steps.emplace_back(step, sequence_->load() - 1);
+        if (steps.size() == 80) running_->store(false);
+    };
+    tarvo::arp_keepalive_loop(std::move(keepalive));
+
+    std::vector<std::pair<milliseconds, std::uint32_t>> every_four_seconds(40, {milliseconds(100), 1});
+    every_four_seconds.resize(80, {milliseconds(100), 2});
+    EXPECT_EQ(steps, every_four_seconds);
+    EXPECT_EQ(network_.sent().size(), 2u);
 }
 
 TEST_F(ArpKeepaliveThread, SendsNothingOnceTheFlagIsAlreadyCleared) {

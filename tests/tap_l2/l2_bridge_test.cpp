@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <chrono>
 #include <future>
+#include <set>
 
 #include "support/recording_bridge_start.h"
 
@@ -91,7 +92,11 @@ TEST_F(L2BridgeStart, ReadiesTheAdapterOpensDeviceAndSocketAndStartsThreeThreads
 TEST_F(L2BridgeStart, StopEndsTheThreadsBeforeClosingDeviceAndSocket) {
     ASSERT_TRUE(tarvo::launch_l2_bridge(bridge, inputs(), system));
     system.devices.back()->host_sends(std::vector<std::uint8_t>(60, 0xAB));
-    system.network.wait_for_sent(2);
+    const auto sent = system.network.wait_for_sent(2);
+    ASSERT_GE(sent.size(), 2u);
+    EXPECT_EQ((std::set{sequence_of(sent[0].gre_payload), sequence_of(sent[1].gre_payload)}),
+              (std::set<std::uint32_t>{1, 2}))
+        << "the keepalive and the frame number from one counter";
     system.calls.clear();
 
     tarvo::stop_l2_bridge(bridge, false);

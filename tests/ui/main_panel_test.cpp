@@ -5,7 +5,10 @@
 #include <imgui_internal.h>
 
 #include <cfloat>
+#include <cstdint>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "support/scoped_environment.h"
 #include "support/temp_folder.h"
@@ -17,18 +20,28 @@ namespace {
 // Index of each key in the toolkit's key array.
 constexpr int kEnterKey = 1, kEscapeKey = 2;
 
+// The operations started, in order, with their tickets' numbers.
+using Started = std::vector<std::pair<std::string, std::uint64_t>>;
+
 class RecordingOperations final : public ClientOperations {
 public:
     void start_worker(bool) override {}
-    void start_power_on() override { ++power_ons; }
-    void start_power_off() override { ++power_offs; }
+    void start_power_on(TunnelTurn::Ticket ticket) override { start("on", std::move(ticket)); }
+    void start_power_off(TunnelTurn::Ticket ticket) override { start("off", std::move(ticket)); }
     void save_key(std::string& key_input, bool& editing_key) override {
         saved_keys.push_back(key_input);
         editing_key = false;
     }
     void tear_down_on_exit() override {}
-    int power_ons = 0, power_offs = 0;
+    Started started;
     std::vector<std::string> saved_keys;
+
+private:
+    void start(std::string kind, TunnelTurn::Ticket ticket) {
+        started.emplace_back(std::move(kind), ticket.number());
+        tickets_.push_back(std::move(ticket));  // never run: the operations stay in progress
+    }
+    std::vector<TunnelTurn::Ticket> tickets_;
 };
 
 class MainPanelTest : public ::testing::Test {
@@ -91,6 +104,9 @@ protected:
         io.MouseDown[0] = false;
         return frame();
     }
+
+    // A click, and the update's action on its requests after that frame.
+    void click_and_act(ImVec2 at) { act_on_requests(*app_, click(at)); }
 
     void press(int key) {
         ImGui::GetIO().KeysDown[key] = true;
@@ -235,7 +251,7 @@ TEST_F(MainPanelTest, PowerOnClickWhileEditingSavesTheKeyThenRequestsPowerOn) {
     EXPECT_FALSE(app_->editing_key);
     EXPECT_EQ(ops_->saved_keys, std::vector<std::string>{"abcd-efgh-9999"});
     act_on_requests(*app_, values);
-    EXPECT_EQ(ops_->power_ons, 1);
+    EXPECT_EQ(ops_->started, (Started{{"on", 0}}));
     EXPECT_EQ(app_->state->lock()->config, (ClientConfig{"ABCDEFGH9999", true, false}));
 }
 
@@ -245,6 +261,36 @@ TEST_F(MainPanelTest, PowerOffClickIsIgnoredWhileDisconnecting) {
     app_->state->lock()->disconnecting = true;
     frame();
     EXPECT_FALSE(click(kPowerOff).power_off_requested);
+}
+
+TEST_F(MainPanelTest, AClickedPowerOnIsShownFromTheNextFrameWhichRefusesASecondClick) {
+    frame();
+    click_and_act(kPowerOn);
+    EXPECT_TRUE(app_->state->lock()->connecting);
+    EXPECT_FALSE(click(kPowerOn).power_on_requested) << "the next frame draws it in progress";
+    EXPECT_EQ(ops_->started, (Started{{"on", 0}}));
+}
+
+TEST_F(MainPanelTest, PowerOnThenPowerOffAreStartedInTheOrderClicked) {
+    frame();
+    click_and_act(kPowerOn);
+    click_and_act(kPowerOff);
+    click_and_act(kPowerOff);
+    click_and_act(kPowerOn);
+    EXPECT_EQ(ops_->started, (Started{{"on", 0}, {"off", 1}}));
+    auto state = app_->state->lock();
+    EXPECT_TRUE(state->connecting);
+    EXPECT_TRUE(state->disconnecting);
+}
+
+// With the power on, the toggle's restart is the frame's one power-on.
+TEST_F(MainPanelTest, AToggleAndAPowerOnClickInOneFrameStartOnePowerOn) {
+    app_->state->lock()->power_on = true;
+    FrameValues values = frame();
+    values.force_l3_toggle_requested = true;
+    values.power_on_requested = true;
+    act_on_requests(*app_, values);
+    EXPECT_EQ(ops_->started, (Started{{"on", 0}}));
 }
 
 TEST_F(MainPanelTest, ModeToggleIsRequestedWhateverThePower) {

@@ -32,7 +32,8 @@ struct Library {
     bool up_refused = false;
     bool service_listed = false;
     std::set<std::string> missing;
-    std::vector<std::string> calls;  // entry points and commands, in order
+    std::vector<std::string> looked_up;  // entry point names, in order
+    std::vector<std::string> calls;      // entry points and commands, in order
     std::vector<std::uint8_t> block;
     std::vector<std::uint8_t> configuration;  // what WireGuardGetConfiguration answers
     bool configuration_readable = true;
@@ -124,6 +125,7 @@ public:
             return platform::LibraryHandle{&lib};
         };
         system.library_symbol = [this](platform::LibraryHandle handle, const char* name) -> void* {
+            lib.looked_up.push_back(name);
             if (handle.native != &lib || lib.missing.contains(name)) return nullptr;
             return kExports.at(name);
         };
@@ -186,7 +188,13 @@ TEST_F(WgEngineTest, AWholeStartRunsEveryStepInOrder) {
     EXPECT_EQ(lib.block[119], 0x3F);
     EXPECT_EQ(std::vector<std::uint8_t>(lib.block.begin() + 156, lib.block.begin() + 164),
               (std::vector<std::uint8_t>{2, 0, 0xCA, 0x6C, 198, 51, 100, 1}));
+    EXPECT_THAT(lib.looked_up, ElementsAre("WireGuardCreateAdapter", "WireGuardOpenAdapter",
+                                           "WireGuardCloseAdapter", "WireGuardSetAdapterState",
+                                           "WireGuardSetConfiguration", "WireGuardGetConfiguration"));
     EXPECT_EQ(engine.adapter, handle_of(created_adapter));
+    // A close releases the adapter only: the library stays loaded, its entry points kept.
+    close_wg_engine(engine, system);
+    EXPECT_EQ(engine.adapter, nullptr);
     EXPECT_EQ(engine.close_adapter, &close_adapter);
     EXPECT_EQ(engine.set_adapter_state, &set_adapter_state);
     EXPECT_EQ(engine.get_configuration, &get_configuration);
@@ -263,8 +271,11 @@ TEST_F(WgEngineTest, BadKeysAreRefusedBeforeAnythingIsResolved) {
         started.error(),
         "Nieprawidłowy PrivateKey WireGuard: Błąd Base64: nieprawidłowe dopełnienie: 0 znaków '=' zamiast 1 "
         "na pozycji 43");
-    in.private_key = testing::kNodePrivateKey;
     in.hub_public_key = "";
+    started = start_wg_engine(engine, in, system);
+    ASSERT_FALSE(started);
+    EXPECT_TRUE(started.error().starts_with("Nieprawidłowy PrivateKey WireGuard")) << "decoded first";
+    in.private_key = testing::kNodePrivateKey;
     started = start_wg_engine(engine, in, system);
     ASSERT_FALSE(started);
     EXPECT_EQ(started.error(), "Nieprawidłowy PublicKey Huba: Klucz ma 0 bajtów (wymagane 32)");
