@@ -96,6 +96,15 @@ def open_lock(folder):
     return fd
 
 
+def high_fd(fd):
+    """`fd` moved to a number of 10 or above."""
+    if fd >= 10:
+        return fd
+    moved = fcntl.fcntl(fd, fcntl.F_DUPFD_CLOEXEC, 10)
+    os.close(fd)
+    return moved
+
+
 def take_lock(fd, path):
     """True once held; False when the run must end first."""
     try:
@@ -123,6 +132,10 @@ def main(worker):
     if not take_lock(lock, os.path.join(LAB_FOLDER, LOCK_NAME)):
         return 0  # ended while waiting: nothing was made
     control_read, control_write = os.pipe()
+    # Above the numbers a shell script names in its own redirections (such as
+    # Xvfb's "5>"), which closing these in the run's children would undo.
+    control_read = high_fd(control_read)
+    lock = high_fd(lock)
     os.set_inheritable(control_read, True)
     os.set_inheritable(lock, True)
     env = dict(os.environ, SIM_CONTROL_FD=str(control_read), SIM_LOCK_FD=str(lock), SIM_LAB_FOLDER=LAB_FOLDER)
