@@ -149,10 +149,12 @@ std::optional<TunnelTurn::Ticket> ask_for_power_on(SharedState& shared, AppState
     return shared.tunnel_turn().take();
 }
 
-std::optional<TunnelTurn::Ticket> ask_for_power_off(SharedState& shared, AppState& locked) {
+std::optional<PowerOffRequest> ask_for_power_off(SharedState& shared, AppState& locked) {
     if (locked.disconnecting) return std::nullopt;
+    locked.config.AutoConnect = false;
+    save_client_config(locked.config);
     locked.disconnecting = true;
-    return shared.tunnel_turn().take();
+    return PowerOffRequest{shared.tunnel_turn().take(), locked.config.DeviceCode, locked.config.ForceL3};
 }
 
 void run_power_on(const TunnelContext& context, TunnelTurn::Ticket ticket) {
@@ -187,14 +189,12 @@ void power_on_thread_body(TunnelContext context, TunnelTurn::Ticket ticket) {
     run_power_on(context, std::move(ticket));
 }
 
-void power_off(TunnelContext context, TunnelTurn::Ticket ticket) {
-    const auto turn = context.shared->tunnel_turn().wait(std::move(ticket));
-    std::string code;
+void power_off(TunnelContext context, PowerOffRequest request) {
+    const auto turn = context.shared->tunnel_turn().wait(std::move(request.ticket));
     SyncReport off;
+    off.force_l3 = request.force_l3;
     {
         auto state = context.shared->lock();
-        state->config.AutoConnect = false;
-        save_client_config(state->config);
         state->disconnecting = true;
         state->power_on = false;
         push_log_str(*state,
@@ -204,12 +204,10 @@ void power_off(TunnelContext context, TunnelTurn::Ticket ticket) {
         context.mechanisms->close_engine(state->wg);
         state->wg_running = false;
         state->l2_running = false;
-        code = state->config.DeviceCode;
-        off.force_l3 = state->config.ForceL3;
     }
     context.repaint();
 
-    (void)sync_with_orchestrator(context.endpoint, code, off);
+    (void)sync_with_orchestrator(context.endpoint, request.code, off);
     check_orchestrator_status(*context.shared, context.endpoint);
 
     {

@@ -21,8 +21,8 @@ public:
     void start_power_on(TunnelTurn::Ticket ticket) override {
         std::thread(power_on_thread_body, context_, std::move(ticket)).detach();
     }
-    void start_power_off(TunnelTurn::Ticket ticket) override {
-        std::thread(power_off, context_, std::move(ticket)).detach();
+    void start_power_off(PowerOffRequest request) override {
+        std::thread(power_off, context_, std::move(request)).detach();
     }
     void save_key(std::string& key_input, bool& editing_key) override {
         tarvo::save_key(context_, key_input, editing_key);
@@ -99,7 +99,7 @@ std::optional<TunnelTurn::Ticket> click_power_on(SharedState& shared, std::strin
     return ask_for_power_on(shared, *state);
 }
 
-std::optional<TunnelTurn::Ticket> click_power_off(SharedState& shared) {
+std::optional<PowerOffRequest> click_power_off(SharedState& shared) {
     auto state = shared.lock();
     return ask_for_power_off(shared, *state);
 }

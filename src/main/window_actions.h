@@ -10,6 +10,7 @@
 #include <string_view>
 
 #include "main/app_state.h"
+#include "main/power.h"
 #include "orchestrator/records.h"
 #include "platform/window.h"
 
@@ -17,14 +18,14 @@ namespace tarvo {
 
 // The client's tunnel operations as the window starts them, on its own thread;
 // each returns at once, the work runs on a detached thread. A power-on or
-// power-off is started with the ticket its click got (click_power_on,
+// power-off is started with what its click got (click_power_on,
 // click_power_off, toggle_force_l3) and waits there for its turn.
 class ClientOperations {
 public:
     virtual ~ClientOperations() = default;
     virtual void start_worker(bool auto_connect) = 0;
     virtual void start_power_on(TunnelTurn::Ticket ticket) = 0;
-    virtual void start_power_off(TunnelTurn::Ticket ticket) = 0;
+    virtual void start_power_off(PowerOffRequest request) = 0;
     // The key save: `key_input` becomes its normalised form and is stored,
     // the editor closes, and a status check starts.
     virtual void save_key(std::string& key_input, bool& editing_key) = 0;
@@ -65,8 +66,8 @@ std::string clean_clicked_key(std::string_view typed);
 std::optional<TunnelTurn::Ticket> click_power_on(SharedState& shared, std::string& key_input);
 
 // The power-off click: nothing while a power-off is in progress; otherwise the
-// power-off is asked for: its ticket.
-std::optional<TunnelTurn::Ticket> click_power_off(SharedState& shared);
+// power-off is asked for (ask_for_power_off).
+std::optional<PowerOffRequest> click_power_off(SharedState& shared);
 
 // The stored key, for Escape in the key editor.
 std::string stored_key(SharedState& shared);

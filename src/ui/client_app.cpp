@@ -134,7 +134,7 @@ void act_on_requests(ClientApp& app, const FrameValues& frame) {
         if (auto ticket = click_power_on(*app.state, app.key_input))
             app.operations->start_power_on(std::move(*ticket));
     if (frame.power_off_requested)
-        if (auto ticket = click_power_off(*app.state)) app.operations->start_power_off(std::move(*ticket));
+        if (auto request = click_power_off(*app.state)) app.operations->start_power_off(std::move(*request));
 }
 
 std::unique_ptr<platform::WindowApp> make_window_app(std::unique_ptr<ClientApp> app, float dpi_scale,

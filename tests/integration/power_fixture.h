@@ -19,6 +19,7 @@
 
 #include "main/power.h"
 #include "main/tunnel_context.h"
+#include "main/window_actions.h"
 #include "support/host_root.h"
 #include "support/power_requests.h"
 #include "support/recording_tunnel.h"
@@ -102,10 +103,13 @@ protected:
     }
 
     // A power-on or power-off clicked as the window clicks it: asked for at
-    // once on the calling thread, then run on a thread of its own, joined by
+    // once on the calling thread (the power-on storing `typed` as the key,
+    // with AutoConnect), then run on a thread of its own, joined by
     // join_clicks. False when refused.
-    bool click_power_on() { return click(ask_for_power_on, power_on_thread_body); }
-    bool click_power_off() { return click(ask_for_power_off, power_off); }
+    bool click_power_on(std::string typed = kKey) {
+        return start_click(tarvo::click_power_on(*context.shared, typed), power_on_thread_body);
+    }
+    bool click_power_off() { return start_click(tarvo::click_power_off(*context.shared), power_off); }
     void join_clicks() {
         std::vector<std::thread> started;
         {
@@ -140,16 +144,11 @@ protected:
     TunnelContext context;
 
 private:
-    template <class Ask, class Body>
-    bool click(Ask ask, Body body) {
-        std::optional<TunnelTurn::Ticket> ticket;
-        {
-            auto state = context.shared->lock();
-            ticket = ask(*context.shared, *state);
-        }
-        if (!ticket) return false;
+    template <class Asked, class Body>
+    bool start_click(std::optional<Asked> asked, Body body) {
+        if (!asked) return false;
         std::lock_guard<std::mutex> hold(clicks_mutex_);
-        clicks_.emplace_back(body, context, std::move(*ticket));
+        clicks_.emplace_back(body, context, std::move(*asked));
         return true;
     }
 

@@ -51,16 +51,22 @@ private:
 };
 
 const std::string kStartEngine = "start_engine 10.200.0.0/24 10.254.0.0/16 10.50.0.0/24";
+inline constexpr const char* kNewKey = "WXYZ5678ABCD";
 
 class PowerOrderTest : public PowerTest {
 protected:
     // Powered on over an L3 link; the orchestrator's answer has since gained
-    // an L2 link, so the worker's next poll reloads the tunnel.
+    // an L2 link, so the worker's next poll reloads the tunnel. A new key gets
+    // the same answer.
     void power_on_then_change_the_answer() {
         tunnel.on_probe = nullptr;
         answer_sync(kKey, device_answer(kL3Link));
         ASSERT_TRUE(testing::power_on_now(context));
-        answer_sync(kKey, device_answer(kL3Link + "," + kL2Link));
+        Scenario changed;
+        changed.status = {200, "{}"};
+        for (const char* code : {kKey, kNewKey})
+            changed.sync[code] = {200, device_answer(kL3Link + "," + kL2Link)};
+        orchestrator->set_scenario(changed);
         orchestrator->clear_requests();
         tunnel.clear();
     }
@@ -75,24 +81,30 @@ TEST_F(PowerOrderTest, ClicksDuringAReloadRunAfterItInTheOrderClickedAndASecondO
     const struct {
         const char* name;
         std::vector<std::string> clicks;
+        const char* typed;  // the key of the power-on clicks
         std::vector<bool> accepted;
         bool power_on_at_end;
         std::vector<std::string> syncs_after_the_poll;
     } cases[] = {
         {"on, then off: ends off",
          {"on", "off"},
+         kKey,
          {true, true},
          false,
          {query(kKey, 1, 0, 1, 1), query(kKey, 1, 0, 1, 1), query(kKey, 0, 0, 0, 0),
           query(kKey, 0, 0, 0, 0)}},
-        {"off, then on: ends on",
+        // The power-off reports with the key in force at its click; its status
+        // check and the power-on use the newly typed one.
+        {"off, then on with a new key: ends on",
          {"off", "on"},
+         kNewKey,
          {true, true},
          true,
-         {query(kKey, 0, 0, 0, 0), query(kKey, 0, 0, 0, 0), query(kKey, 1, 0, 0, 0),
-          query(kKey, 1, 0, 1, 1)}},
+         {query(kKey, 0, 0, 0, 0), query(kNewKey, 0, 0, 0, 0), query(kNewKey, 1, 0, 0, 0),
+          query(kNewKey, 1, 0, 1, 1)}},
         {"each twice: one of each, the power-off's two reports only",
          {"on", "on", "off", "off"},
+         kKey,
          {true, false, true, false},
          false,
          {query(kKey, 1, 0, 1, 1), query(kKey, 1, 0, 1, 1), query(kKey, 0, 0, 0, 0),
@@ -110,7 +122,7 @@ TEST_F(PowerOrderTest, ClicksDuringAReloadRunAfterItInTheOrderClickedAndASecondO
 
         std::vector<bool> accepted;
         for (const std::string& click : c.clicks)
-            accepted.push_back(click == "on" ? click_power_on() : click_power_off());
+            accepted.push_back(click == "on" ? click_power_on(c.typed) : click_power_off());
         EXPECT_EQ(accepted, c.accepted);
         {
             auto state = context.shared->lock();
@@ -126,6 +138,7 @@ TEST_F(PowerOrderTest, ClicksDuringAReloadRunAfterItInTheOrderClickedAndASecondO
         EXPECT_THAT(std::vector<std::string>(syncs.begin() + 1, syncs.end()),
                     ElementsAreArray(c.syncs_after_the_poll));
         EXPECT_EQ(engine_starts(), 2) << "the reload's and the power-on's";
+        EXPECT_EQ(load_client_config().AutoConnect, c.power_on_at_end) << "as the last click left it";
         auto state = context.shared->lock();
         EXPECT_EQ(state->power_on, c.power_on_at_end);
         EXPECT_EQ(state->wg.adapter != nullptr, c.power_on_at_end);

@@ -133,15 +133,19 @@ TEST_F(WindowActionsTest, PowerOnClickStoresTheKeyWithAutoConnectAndIsRefusedWhi
     EXPECT_EQ(shared_->lock()->config.DeviceCode, "ABCDEFGH5678");
 }
 
-TEST_F(WindowActionsTest, PowerOffClickIsShownAtOnceAndRefusedWhileOneIsInProgress) {
+TEST_F(WindowActionsTest, PowerOffClickIsShownAtOnceClearsAutoConnectAndIsRefusedWhileOneIsInProgress) {
+    shared_->lock()->config.AutoConnect = true;
     auto first = click_power_off(*shared_);
     ASSERT_TRUE(first);
     EXPECT_TRUE(shared_->lock()->disconnecting);
+    EXPECT_FALSE(shared_->lock()->config.AutoConnect);
+    EXPECT_EQ(settings_file(),
+              "{\n  \"DeviceCode\": \"ABCDEFGH1234\",\n  \"AutoConnect\": false,\n  \"ForceL3\": false\n}");
     EXPECT_FALSE(click_power_off(*shared_));
     std::string key = "ABCDEFGH1234";
     auto then_on = click_power_on(*shared_, key);
     ASSERT_TRUE(then_on);
-    EXPECT_LT(first->number(), then_on->number()) << "queued in the order clicked";
+    EXPECT_LT(first->ticket.number(), then_on->number()) << "queued in the order clicked";
 }
 
 TEST_F(WindowActionsTest, EscapeRestoresTheStoredKeyAndTheClearLinkEmptiesTheLog) {

@@ -11,13 +11,12 @@ namespace tarvo::testing {
 // False when refused: one of the same kind was already in progress.
 template <class Ask, class Run>
 bool ask_and_run(const TunnelContext& context, Ask ask, Run run) {
-    std::optional<TunnelTurn::Ticket> ticket;
-    {
+    auto asked = [&] {
         auto state = context.shared->lock();
-        ticket = ask(*context.shared, *state);
-    }
-    if (!ticket) return false;
-    run(context, std::move(*ticket));
+        return ask(*context.shared, *state);
+    }();
+    if (!asked) return false;
+    run(context, std::move(*asked));
     return true;
 }
 

@@ -58,11 +58,11 @@ public:
     }
     // The power-off click: none while one is in progress.
     void click_power_off() {
-        std::optional<TunnelTurn::Ticket> ticket = tarvo::click_power_off(*context_.shared);
-        if (!ticket) return;
-        start([context = context_, ticket = std::move(*ticket)]() mutable {
+        std::optional<PowerOffRequest> request = tarvo::click_power_off(*context_.shared);
+        if (!request) return;
+        start([context = context_, request = std::move(*request)]() mutable {
             on_power_off_thread = true;
-            power_off(context, std::move(ticket));
+            power_off(context, std::move(request));
         });
     }
     // The mode toggle: the setting changes and is saved; a power-on follows when the power is on.

@@ -67,9 +67,9 @@ public:
         return pid_ > 0;
     }
 
-    // The next line, or nothing when the child ends or says nothing for as
-    // long as a test waits for anything.
-    std::optional<std::string> read_line() {
+    // The next line, or nothing when the child ends or says nothing for
+    // `limit` (as long as a test waits for anything, unless told).
+    std::optional<std::string> read_line(std::chrono::milliseconds limit = kPatience) {
         while (true) {
             if (const auto eol = buffered_.find('\n'); eol != std::string::npos) {
                 std::string line = buffered_.substr(0, eol);
@@ -77,7 +77,6 @@ public:
                 return line;
             }
             pollfd p{from_child_, POLLIN, 0};
-            const auto limit = std::chrono::duration_cast<std::chrono::milliseconds>(kPatience);
             if (::poll(&p, 1, static_cast<int>(limit.count())) <= 0) return std::nullopt;
             char chunk[256];
             const ssize_t n = ::read(from_child_, chunk, sizeof chunk);

@@ -27,7 +27,7 @@ class RecordingOperations final : public ClientOperations {
 public:
     void start_worker(bool) override {}
     void start_power_on(TunnelTurn::Ticket ticket) override { start("on", std::move(ticket)); }
-    void start_power_off(TunnelTurn::Ticket ticket) override { start("off", std::move(ticket)); }
+    void start_power_off(PowerOffRequest request) override { start("off", std::move(request.ticket)); }
     void save_key(std::string& key_input, bool& editing_key) override {
         saved_keys.push_back(key_input);
         editing_key = false;

@@ -1,6 +1,7 @@
 // One run of the simulated SD-WAN's launcher (sim/launch/run-sim) for the
-// end-to-end tests, bounded waits on what they check, and the list of what a
-// run must not leave behind (root only).
+// end-to-end tests, bounded waits on what they check, what they look at (the
+// client namespace's network, the window's screenshots) and the list of what
+// a run must not leave behind (root only).
 #pragma once
 
 #include <fcntl.h>
@@ -11,6 +12,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -18,6 +20,7 @@
 #include <sstream>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "support/adapter_lock.h"
@@ -70,6 +73,71 @@ inline ::testing::AssertionResult awaited(const std::string& what, const std::fu
 
 inline const std::string kClientNs = "tarvo-sim-c";
 
+inline bool pings(const std::string& address) {
+    return run_quietly("ip netns exec " + kClientNs + " ping -c 1 -W 1 " + address);
+}
+
+inline std::string client_links() { return output_of("ip -n " + kClientNs + " -o link show"); }
+
+inline bool has_tunnel_interface() { return contains(client_links(), "tarvo-client"); }
+
+// A part of a screenshot, in pixels.
+struct Box {
+    int x = 0, y = 0, w = 0, h = 0;
+    int centre_x() const { return x + w / 2; }
+    int centre_y() const { return y + h / 2; }
+    std::string geometry() const {
+        return std::to_string(w) + "x" + std::to_string(h) + "+" + std::to_string(x) + "+" +
+               std::to_string(y);
+    }
+};
+
+// How many pixels of the screenshot have exactly this colour ("R,G,B").
+inline long pixels_of(const std::filesystem::path& png, const std::string& rgb) {
+    const std::string histogram = output_of("convert " + png.string() + " -format %c histogram:info:-");
+    std::istringstream lines(histogram);
+    for (std::string line; std::getline(lines, line);)
+        if (contains(line, "(" + rgb + ")")) return std::stol(line.substr(0, line.find(':')));
+    return 0;
+}
+
+// The same, within `box` only.
+inline long pixels_in(const std::filesystem::path& png, const Box& box, const std::string& rgb) {
+    const std::filesystem::path part = png.parent_path() / ("part-" + png.filename().string());
+    if (!run_quietly("convert " + png.string() + " -crop " + box.geometry() + " +repage " + part.string()))
+        return 0;
+    return pixels_of(part, rgb);
+}
+
+// The bounding box of the pixels of exactly this colour within `crop` (the
+// whole picture when empty), in the crop's own coordinates; nothing when
+// they cover less than 10 x 4 pixels.
+inline std::optional<Box> colour_box(const std::filesystem::path& png, const std::string& rgb,
+                                     const std::string& crop = "") {
+    const std::string cropped = crop.empty() ? "" : " -crop " + crop + " +repage";
+    // "shot.png PNG 337x47 1280x900+649+274 ..."
+    std::istringstream words(output_of("convert " + png.string() + cropped + " -fill black +opaque \"rgb(" +
+                                       rgb + ")\" -trim info:-"));
+    std::string name, kind, size, page;
+    Box box;
+    if (!(words >> name >> kind >> size >> page) || std::sscanf(size.c_str(), "%dx%d", &box.w, &box.h) != 2 ||
+        std::sscanf(page.c_str(), "%*dx%*d+%d+%d", &box.x, &box.y) != 2 || box.w < 10 || box.h < 4)
+        return std::nullopt;
+    return box;
+}
+
+// The pixels of a part of the picture as a digest: equal for equal pixels.
+inline std::string pixels_digest(const std::filesystem::path& png, const Box& box) {
+    return output_of("convert " + png.string() + " -crop " + box.geometry() + " +repage -format %# info:");
+}
+
+// The launcher's Xvfb display, ":N".
+inline std::string display_of(const std::string& launcher_out) {
+    const std::size_t at = launcher_out.find("no display: Xvfb ");
+    if (at == std::string::npos) return {};
+    return launcher_out.substr(at + 17, launcher_out.find(',', at) - at - 17);
+}
+
 // One launcher run in the background; its output goes to launcher.out in `out`.
 class SimRun {
 public:
@@ -116,12 +184,58 @@ public:
             "the launcher to print \"" + line + "\"", [&] { return contains(launcher(), line); }, limit,
             [&] { return launcher(); });
     }
-    ::testing::AssertionResult running_client() const { return printed("== running; Ctrl-C ends it"); }
+    // The client started. The launcher first waits as long as another run or
+    // tunnel test holds the machine-wide lock, which can be minutes when
+    // several test builds run at once: that wait has a bound of its own.
+    ::testing::AssertionResult running_client() const {
+        if (auto locked = printed("== scenario ", 600s); !locked) return locked;
+        return printed("== running; Ctrl-C ends it");
+    }
+
+    ::testing::AssertionResult requested(const std::string& part, std::chrono::seconds limit = 30s) const {
+        return awaited(
+            "the orchestrator to record a request with " + part, [&] { return contains(requests(), part); },
+            limit, [&] { return requests(); });
+    }
+    ::testing::AssertionResult logged(const std::string& part, std::chrono::seconds limit = 30s) const {
+        return awaited(
+            "the client to log \"" + part + "\"", [&] { return contains(client_log(), part); }, limit,
+            [&] { return client_log(); });
+    }
+    static ::testing::AssertionResult tunnel_interface_gone() {
+        return awaited(
+            "tarvo-client to leave the client namespace", [] { return !has_tunnel_interface(); }, 30s,
+            client_links);
+    }
+
+    // Screenshots of the window's display, taken one after another until one
+    // shows what `drawn` looks for; `shot` is the last one taken.
+    ::testing::AssertionResult shows(const std::string& what,
+                                     const std::function<bool(const std::filesystem::path&)>& drawn,
+                                     std::filesystem::path& shot, std::chrono::seconds limit = 30s) {
+        return awaited(
+            "a screenshot showing " + what,
+            [&] {
+                shot = out() / ("own-" + std::to_string(++screenshots_) + ".png");
+                return run_quietly("import -display " + display() + " -window root " + shot.string()) &&
+                       drawn(shot);
+            },
+            limit, [&] { return shot.string() + " (the last one taken)"; });
+    }
+
+    // A click in the middle of `box` through the display, the pointer then
+    // taken off the window so that no button shows its hover colour.
+    bool click(const Box& box) const {
+        return run_quietly("DISPLAY=" + display() + " xdotool mousemove --sync " +
+                           std::to_string(box.centre_x()) + " " + std::to_string(box.centre_y()) +
+                           " click 1 sleep 0.1 mousemove 5 5");
+    }
 
     std::string launcher() const { return file_text(out_.path() / "launcher.out"); }
     std::string requests() const { return file_text(out_.path() / "requests.log"); }
     std::string client_log() const { return file_text(out_.path() / "client.log"); }
     const std::filesystem::path& out() const { return out_.path(); }
+    std::string display() const { return display_of(launcher()); }
     pid_t pid() const { return pid_; }
 
     void signal(int number) const {
@@ -139,8 +253,8 @@ public:
     int wait_for_end() {
         if (pid_ <= 0) return status_;
         int status = 0;
-        const bool ended =
-            awaited("the launcher to end", [&] { return ::waitpid(pid_, &status, WNOHANG) == pid_; }, 120s);
+        const bool ended = awaited(
+            "the launcher to end", [&] { return ::waitpid(pid_, &status, WNOHANG) == pid_; }, 120s);
         if (!ended) {
             ::kill(pid_, SIGKILL);
             ::waitpid(pid_, &status, 0);
@@ -163,6 +277,7 @@ private:
     TempFolder out_;
     pid_t pid_ = -1;
     int status_ = -1;
+    int screenshots_ = 0;
 };
 
 // Makes this process the one that inherits the launcher's orphans (while it
@@ -206,13 +321,6 @@ inline std::string host_root_of(const std::string& launcher_out) {
     return launcher_out.substr(at + 11, launcher_out.find(')', at) - at - 11);
 }
 
-// The launcher's Xvfb display, ":N".
-inline std::string display_of(const std::string& launcher_out) {
-    const std::size_t at = launcher_out.find("no display: Xvfb ");
-    if (at == std::string::npos) return {};
-    return launcher_out.substr(at + 17, launcher_out.find(',', at) - at - 17);
-}
-
 // What an ended run left behind; nothing is what it must leave. Looked at
 // while holding the machine-wide lock, so no other run is in the middle of
 // making its own network; processes are found by `orphans`.
@@ -224,7 +332,8 @@ inline std::vector<std::string> leftovers(const std::string& launcher_out) {
     for (const char* ns : {"tarvo-sim-c", "tarvo-sim-h", "tarvo-sim-lan"})
         if (contains(namespaces, ns)) found.push_back(std::string("namespace ") + ns);
     std::vector<std::string> paths{"/etc/netns/tarvo-sim-c", "/run/wireguard/tarvo-client.sock",
-                                   "/run/wireguard/tarvo-sim-hub.sock", std::string(kLabFolder) + "/sim.state"};
+                                   "/run/wireguard/tarvo-sim-hub.sock",
+                                   std::string(kLabFolder) + "/sim.state"};
     if (const std::string root = host_root_of(launcher_out); !root.empty()) paths.push_back(root);
     if (const std::string display = display_of(launcher_out); !display.empty())
         paths.push_back("/tmp/.X" + display.substr(1) + "-lock");

@@ -10,7 +10,6 @@
 #include <filesystem>
 #include <functional>
 #include <optional>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -22,44 +21,16 @@ namespace {
 
 using namespace std::chrono_literals;
 using testing::awaited;
+using testing::client_links;
+using testing::colour_box;
 using testing::contains;
+using testing::has_tunnel_interface;
 using testing::kClientNs;
 using testing::leftovers;
 using testing::output_of;
-using testing::run_quietly;
+using testing::pings;
+using testing::pixels_of;
 using testing::SimRun;
-
-bool pings(const std::string& address) {
-    return run_quietly("ip netns exec " + kClientNs + " ping -c 1 -W 1 " + address);
-}
-
-bool has_tunnel_interface() {
-    return contains(output_of("ip -n " + kClientNs + " -o link show"), "tarvo-client");
-}
-
-std::string client_links() { return output_of("ip -n " + kClientNs + " -o link show"); }
-
-// How many pixels of the screenshot have exactly this colour.
-long pixels_of(const std::filesystem::path& png, const std::string& rgb) {
-    const std::string histogram = output_of("convert " + png.string() + " -format %c histogram:info:-");
-    std::istringstream lines(histogram);
-    for (std::string line; std::getline(lines, line);)
-        if (contains(line, "(" + rgb + ")")) return std::stol(line.substr(0, line.find(':')));
-    return 0;
-}
-
-// The centre of the pixels of exactly this colour, or nothing.
-std::optional<std::pair<int, int>> centre_of(const std::filesystem::path& png, const std::string& rgb) {
-    // "shot.png PNG 337x47 1280x900+649+274 ..."
-    std::istringstream words(
-        output_of("convert " + png.string() + " -fill black +opaque \"rgb(" + rgb + ")\" -trim info:-"));
-    std::string name, kind, size, page;
-    int w = 0, h = 0, x = 0, y = 0;
-    if (!(words >> name >> kind >> size >> page) || std::sscanf(size.c_str(), "%dx%d", &w, &h) != 2 ||
-        std::sscanf(page.c_str(), "%*dx%*d+%d+%d", &x, &y) != 2 || w < 10 || h < 10)
-        return std::nullopt;
-    return std::pair{x + w / 2, y + h / 2};
-}
 
 class SimRunTest : public ::testing::Test {
 protected:
@@ -74,25 +45,13 @@ protected:
         EXPECT_EQ(leftovers(run->launcher()), std::vector<std::string>{}) << run->launcher();
     }
 
-    ::testing::AssertionResult requested(const std::string& part, std::chrono::seconds limit = 30s) {
-        return awaited(
-            "the orchestrator to record a request with " + part, [&] { return contains(run->requests(), part); },
-            limit, [&] { return run->requests(); });
-    }
-    ::testing::AssertionResult logged(const std::string& part, std::chrono::seconds limit = 30s) {
-        return awaited(
-            "the client to log \"" + part + "\"", [&] { return contains(run->client_log(), part); }, limit,
-            [&] { return run->client_log(); });
-    }
     static ::testing::AssertionResult answers(const std::string& address) {
-        return awaited("a ping to " + address + " to be answered", [&] { return pings(address); }, 30s);
+        return awaited(
+            "a ping to " + address + " to be answered", [&] { return pings(address); }, 30s);
     }
     static ::testing::AssertionResult goes_unanswered(const std::string& address) {
-        return awaited("pings to " + address + " to go unanswered", [&] { return !pings(address); }, 30s);
-    }
-    static ::testing::AssertionResult tunnel_interface_gone() {
-        return awaited("tarvo-client to leave the client namespace", [] { return !has_tunnel_interface(); }, 30s,
-                       client_links);
+        return awaited(
+            "pings to " + address + " to go unanswered", [&] { return !pings(address); }, 30s);
     }
     // The first screenshot (the launcher takes one every 5 s and renames it
     // into place once written whole) that shows what `drawn` looks for: the
@@ -123,38 +82,39 @@ TEST_F(SimRunTest, TheDefaultScenarioConnectsByItselfStopsWhenPausedAndPowersOff
     start(true, "l3-l2");
     if (IsSkipped() || HasFatalFailure()) return;
     // The worker's auto-connect sync, then the power-on's report of the running tunnel.
-    EXPECT_TRUE(requested("code=L2DEMOKEY001&power_on=1&force_l3=0&wg_running=0"));
-    EXPECT_TRUE(requested("power_on=1&force_l3=0&wg_running=1")) << run->client_log();
+    EXPECT_TRUE(run->requested("code=L2DEMOKEY001&power_on=1&force_l3=0&wg_running=0"));
+    EXPECT_TRUE(run->requested("power_on=1&force_l3=0&wg_running=1")) << run->client_log();
     EXPECT_TRUE(answers("10.200.0.1")) << "layer 3: the hub's tunnel address";
-    EXPECT_TRUE(logged("[success] Handshake WireGuard potwierdzony (Ping 10.200.0.1 OK)"));
+    EXPECT_TRUE(run->logged("[success] Handshake WireGuard potwierdzony (Ping 10.200.0.1 OK)"));
     // Layer 2: the client's TAP, EoIP over the tunnel, the hub's TAP, the host behind it.
     EXPECT_TRUE(answers("203.0.113.20")) << run->client_log();
-    EXPECT_TRUE(requested("wg_running=1&l2_running=1"));
+    EXPECT_TRUE(run->requested("wg_running=1&l2_running=1"));
 
     // A screenshot of the connected window: the power-off button is filled red.
     std::filesystem::path shot;
-    ASSERT_TRUE(screenshot("the power-off button in red and the cards in green", [](const auto& png) {
-        return pixels_of(png, "153,27,27") > 5000 && pixels_of(png, "16,185,129") > 5000;
-    }, shot));
-    const auto power_off_button = centre_of(shot, "153,27,27");
+    ASSERT_TRUE(screenshot(
+        "the power-off button in red and the cards in green",
+        [](const auto& png) {
+            return pixels_of(png, "153,27,27") > 5000 && pixels_of(png, "16,185,129") > 5000;
+        },
+        shot));
+    const auto power_off_button = colour_box(shot, "153,27,27");
     ASSERT_TRUE(power_off_button) << shot;
 
     // After 20 s the project is paused: the worker stops the tunnel.
-    EXPECT_TRUE(logged("brak zgody na tunel (Projekt wstrzymany", 60s));
-    EXPECT_TRUE(tunnel_interface_gone());
+    EXPECT_TRUE(run->logged("brak zgody na tunel (Projekt wstrzymany", 60s));
+    EXPECT_TRUE(run->tunnel_interface_gone());
     EXPECT_TRUE(goes_unanswered("10.200.0.1"));
     EXPECT_TRUE(goes_unanswered("203.0.113.20"));
 
     // The power stays on until "btn_power_off" is clicked in the real window.
-    EXPECT_TRUE(run_quietly("DISPLAY=" + testing::display_of(run->launcher()) + " xdotool mousemove --sync " +
-                            std::to_string(power_off_button->first) + " " +
-                            std::to_string(power_off_button->second) + " click 1"));
-    EXPECT_TRUE(logged("Tunel SD-WAN został wyłączony"));
-    EXPECT_TRUE(requested("power_on=0&"));
+    EXPECT_TRUE(run->click(*power_off_button));
+    EXPECT_TRUE(run->logged("Tunel SD-WAN został wyłączony"));
+    EXPECT_TRUE(run->requested("power_on=0&"));
     EXPECT_FALSE(has_tunnel_interface());
-    EXPECT_TRUE(awaited("the client's wireguard-go to end", [] {
-        return testing::processes_in(kClientNs, "wireguard-go", "tarvo-client").empty();
-    }, 30s));
+    EXPECT_TRUE(awaited(
+        "the client's wireguard-go to end",
+        [] { return testing::processes_in(kClientNs, "wireguard-go", "tarvo-client").empty(); }, 30s));
     stop_and_expect_nothing_left();
 }
 
@@ -168,9 +128,10 @@ TEST_F(SimRunTest, ANewLinkInTheAnswerReloadsTheTunnelWithItsRoute) {
     if (!contains(run->client_log(), "wykryto zmianę topologii projektu")) {
         EXPECT_FALSE(contains(before, "tarvo-client")) << before;
     }
-    EXPECT_TRUE(logged("wykryto zmianę topologii projektu", 60s));
-    EXPECT_TRUE(awaited("a route to 10.254.60.0/24 over tarvo-client",
-                        [&] { return contains(route(), "dev tarvo-client"); }, 30s, route));
+    EXPECT_TRUE(run->logged("wykryto zmianę topologii projektu", 60s));
+    EXPECT_TRUE(awaited(
+        "a route to 10.254.60.0/24 over tarvo-client", [&] { return contains(route(), "dev tarvo-client"); },
+        30s, route));
     EXPECT_TRUE(answers("10.200.0.1"));
     stop_and_expect_nothing_left();
 }
@@ -178,37 +139,40 @@ TEST_F(SimRunTest, ANewLinkInTheAnswerReloadsTheTunnelWithItsRoute) {
 TEST_F(SimRunTest, APausedProjectsTunnelComesUpByItselfOnceTheProjectRuns) {
     start(false, "paused");
     if (IsSkipped() || HasFatalFailure()) return;
-    EXPECT_TRUE(requested("code=PAUSEDKEY001&power_on=1"));
+    EXPECT_TRUE(run->requested("code=PAUSEDKEY001&power_on=1"));
     // Until the project runs (after 15 s) the worker's polls bring nothing up.
     if (!contains(run->client_log(), "wykryto zmianę topologii projektu")) {
         EXPECT_FALSE(has_tunnel_interface());
     }
     EXPECT_TRUE(answers("10.200.0.1")) << run->client_log();
-    EXPECT_TRUE(logged("wykryto zmianę topologii projektu"));
+    EXPECT_TRUE(run->logged("wykryto zmianę topologii projektu"));
     stop_and_expect_nothing_left();
 }
 
 TEST_F(SimRunTest, AnExpiredPassIsRefusedAndNothingIsBroughtUp) {
     start(true, "pass-expired");
     if (IsSkipped() || HasFatalFailure()) return;
-    EXPECT_TRUE(logged("[error] Odmowa zestawienia tunelu dla 'Serwis-Stary'"));
+    EXPECT_TRUE(run->logged("[error] Odmowa zestawienia tunelu dla 'Serwis-Stary'"));
     EXPECT_TRUE(contains(run->requests(), "code=PASS-2H-OLDPASS1&power_on=1"));
     // A worker cycle later (its next sync) still nothing runs.
     const auto syncs = [&] {
         std::size_t count = 0;
-        for (std::size_t at = 0; (at = run->requests().find("/sync?", at)) != std::string::npos; ++at) ++count;
+        for (std::size_t at = 0; (at = run->requests().find("/sync?", at)) != std::string::npos; ++at)
+            ++count;
         return count;
     };
     const std::size_t refused_after = syncs();
-    EXPECT_TRUE(awaited("the worker's next sync", [&] { return syncs() > refused_after; }, 30s,
-                        [&] { return run->requests(); }));
+    EXPECT_TRUE(awaited(
+        "the worker's next sync", [&] { return syncs() > refused_after; }, 30s,
+        [&] { return run->requests(); }));
     EXPECT_FALSE(contains(run->requests(), "wg_running=1"));
     EXPECT_FALSE(has_tunnel_interface());
     EXPECT_FALSE(pings("10.200.0.1"));
     // On screen: no power-off button filled red, the tunnel card in amber standby.
     std::filesystem::path shot;
-    ASSERT_TRUE(screenshot("the tunnel card in amber standby",
-                           [](const auto& png) { return pixels_of(png, "245,158,11") > 50; }, shot));
+    ASSERT_TRUE(screenshot(
+        "the tunnel card in amber standby", [](const auto& png) { return pixels_of(png, "245,158,11") > 50; },
+        shot));
     EXPECT_LT(pixels_of(shot, "153,27,27"), 100) << shot;
     stop_and_expect_nothing_left();
 }
@@ -216,7 +180,7 @@ TEST_F(SimRunTest, AnExpiredPassIsRefusedAndNothingIsBroughtUp) {
 TEST_F(SimRunTest, AnUnreachableOrchestratorBringsNothingUp) {
     start(false, "unreachable");
     if (IsSkipped() || HasFatalFailure()) return;
-    EXPECT_TRUE(logged("[error] "));
+    EXPECT_TRUE(run->logged("[error] "));
     EXPECT_EQ(run->requests(), "");
     EXPECT_FALSE(has_tunnel_interface());
     stop_and_expect_nothing_left();
@@ -225,7 +189,8 @@ TEST_F(SimRunTest, AnUnreachableOrchestratorBringsNothingUp) {
 TEST_F(SimRunTest, ARunAfterAKilledOneRemovesItsLeftoversFirst) {
     start(false, "l3");
     if (IsSkipped() || HasFatalFailure()) return;
-    ASSERT_TRUE(awaited("the tunnel interface", [] { return has_tunnel_interface(); }, 30s, client_links))
+    ASSERT_TRUE(awaited(
+        "the tunnel interface", [] { return has_tunnel_interface(); }, 30s, client_links))
         << run->client_log();
     const std::string killed_out = run->launcher();
     run->kill_hard();

@@ -1,59 +1,23 @@
 // The real window against an orchestrator that answers every request 3 s late
-// (the "slow-answers" scenario): a click is shown from the next frame, a
-// second click of the same button changes nothing, and a power-off clicked
-// while the power-on waits for its answers runs after it and ends off, with
-// exactly the two operations' requests.
+// (the "slow-answers" scenario): a click is shown before its operation has an
+// answer, a second click of the same button changes nothing, and a power-off
+// clicked while the power-on waits for its answers is shown waiting, runs
+// after it and ends off, with exactly the two operations' requests.
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <optional>
+#include <filesystem>
 #include <sstream>
 #include <string>
 #include <vector>
 
-#include "support/sim_run.h"
+#include "sim_run/posix/sim_run.h"
 
 namespace tarvo {
 namespace {
 
 using namespace std::chrono_literals;
 using namespace testing;
-
-struct Box {
-    int x = 0, y = 0, w = 0, h = 0;
-    std::string geometry() const {
-        return std::to_string(w) + "x" + std::to_string(h) + "+" + std::to_string(x) + "+" +
-               std::to_string(y);
-    }
-};
-
-// The bounding box of the pixels of exactly this colour in `crop` (all of
-// the picture when empty), in the crop's own coordinates.
-std::optional<Box> colour_box(const std::filesystem::path& png, const std::string& rgb,
-                              const std::string& crop = "") {
-    const std::string cropped = crop.empty() ? "" : " -crop " + crop + " +repage";
-    // "shot.png PNG 337x47 1280x900+649+274 ..."
-    std::istringstream words(output_of("convert " + png.string() + cropped + " -fill black +opaque \"rgb(" +
-                                       rgb + ")\" -trim info:-"));
-    std::string name, kind, size, page;
-    Box box;
-    if (!(words >> name >> kind >> size >> page) || std::sscanf(size.c_str(), "%dx%d", &box.w, &box.h) != 2 ||
-        std::sscanf(page.c_str(), "%*dx%*d+%d+%d", &box.x, &box.y) != 2 || box.w < 10 || box.h < 4)
-        return std::nullopt;
-    return box;
-}
-
-// The pixels of a part of the picture, as a digest: equal for equal pixels.
-std::string pixels_digest(const std::filesystem::path& png, const Box& box) {
-    return output_of("convert " + png.string() + " -crop " + box.geometry() + " +repage -format %# info:");
-}
-
-long pixels_in(const std::filesystem::path& png, const Box& box, const std::string& rgb) {
-    const std::filesystem::path part = png.parent_path() / ("part-" + png.filename().string());
-    if (!run_quietly("convert " + png.string() + " -crop " + box.geometry() + " +repage " + part.string()))
-        return 0;
-    return pixels_of(part, rgb);
-}
 
 long count_of(const std::string& text, const std::string& part) {
     long n = 0;
@@ -74,88 +38,100 @@ std::vector<std::string> syncs_from(const std::string& requests, std::size_t fro
     return found;
 }
 
-std::size_t lines_in(const std::string& text) { return static_cast<std::size_t>(count_of(text, "\n")); }
-
 bool is_zero_report(const std::string& query) {
     return query == "code=SLOWDEMOKEY1&power_on=0&force_l3=0&wg_running=0&l2_running=0&rx_bytes=0&tx_bytes=0";
 }
+
+constexpr const char* kRed = "153,27,27";  // the power-off button's fill while the power is on or going off
+constexpr const char* kGreen = "16,185,129";  // the power-on button's fill, always
 
 class SlowAnswersTest : public ::testing::Test {
 protected:
     void SetUp() override {
         if (const auto why = SimRun::unavailable(true)) GTEST_SKIP() << *why;
-        run = std::make_unique<SimRun>("slow-answers", "", 240);
-        ASSERT_TRUE(run->running_client()) << run->launcher();
-        display = display_of(run->launcher());
+        run = std::make_unique<SimRun>("slow-answers", "", patience(240s));
+        ASSERT_TRUE(run->running_client());
     }
 
-    std::filesystem::path shoot(const std::string& name) {
-        const auto png = run->out() / (name + ".png");
-        EXPECT_TRUE(run_quietly("import -display " + display + " -window root " + png.string())) << name;
-        return png;
-    }
+    // The client's log since `before` was read.
+    std::string log_since(const std::string& before) const { return run->client_log().substr(before.size()); }
 
-    // A click with the pointer taken off the window at once, so no button
-    // shows its hover colour in the screenshots.
-    void click(const Box& button) {
-        EXPECT_TRUE(run_quietly(
-            "DISPLAY=" + display + " xdotool mousemove " + std::to_string(button.x + button.w / 2) + " " +
-            std::to_string(button.y + button.h / 2) + " click 1 sleep 0.1 mousemove 5 5"));
-    }
-
+    OrphanCatcher orphans;  // first: catches what the run leaves
     std::unique_ptr<SimRun> run;
-    std::string display;
 };
 
-TEST_F(SlowAnswersTest, AClickIsShownAtOnceASecondChangesNothingAndAPowerOffDuringThePowerOnEndsOff) {
+TEST_F(SlowAnswersTest,
+       AClickIsShownBeforeItsOperationRunsASecondChangesNothingAndAPowerOffDuringThePowerOnEndsOff) {
     // The start's own power-on and its report, each answered 3 s late.
-    ASSERT_TRUE(
-        eventually([&] { return contains(run->requests(), "power_on=1&force_l3=0&wg_running=1"); }, 90s))
-        << run->requests() << run->client_log();
+    ASSERT_TRUE(run->requested("power_on=1&force_l3=0&wg_running=1", 90s)) << run->client_log();
 
     // Connected: the power-off button is filled red, the power-on button green on its row.
-    const auto connected = shoot("connected");
-    const auto off_button = colour_box(connected, "153,27,27");
+    std::filesystem::path connected;
+    ASSERT_TRUE(run->shows(
+        "the power-off button filled red", [](const auto& png) { return pixels_of(png, kRed) > 1000; },
+        connected));
+    const auto off_button = colour_box(connected, kRed);
     ASSERT_TRUE(off_button) << connected;
-    const auto band = colour_box(connected, "16,185,129",
-                                 "1280x4+0+" + std::to_string(off_button->y + off_button->h / 2 - 2));
+    const auto band = colour_box(connected, kGreen, "1280x4+0+" + std::to_string(off_button->centre_y() - 2));
     ASSERT_TRUE(band) << connected;
     const Box on_button{band->x, off_button->y, band->w, off_button->h};
 
-    click(*off_button);
-    ASSERT_TRUE(eventually([&] { return contains(run->client_log(), "Tunel SD-WAN został wyłączony"); }, 60s))
-        << run->client_log();
-    ASSERT_TRUE(eventually([&] { return !has_tunnel_interface(); }, 30s));
-    const auto idle = shoot("idle");
-    EXPECT_LT(pixels_in(idle, *off_button, "153,27,27"), 100) << "the power-off button is dark when off";
+    ASSERT_TRUE(run->click(*off_button));
+    ASSERT_TRUE(run->logged("Tunel SD-WAN został wyłączony", 60s));
+    ASSERT_TRUE(run->tunnel_interface_gone());
+    std::filesystem::path idle;
+    ASSERT_TRUE(run->shows(
+        "the power-off button dark once off",
+        [&](const auto& png) { return pixels_in(png, *off_button, kRed) < 100; }, idle));
 
-    const std::size_t requests_before = lines_in(run->requests());
+    const std::size_t requests_before = static_cast<std::size_t>(count_of(run->requests(), "\n"));
     const std::string log_before = run->client_log();
-    // Each click shows in a screenshot taken before any answer could have
-    // come back (3 s).
-    const std::string idle_on_button = pixels_digest(idle, on_button);
-    click(on_button);
-    EXPECT_TRUE(
-        eventually([&] { return pixels_digest(shoot("clicked-on"), on_button) != idle_on_button; }, 2s))
-        << "the power-on button shows the power-on in progress";
-    click(on_button);  // refused: a power-on is in progress
-    click(*off_button);
-    EXPECT_TRUE(
-        eventually([&] { return pixels_in(shoot("clicked-off"), *off_button, "153,27,27") > 1000; }, 2s))
-        << "the power-off button shows the waiting power-off";
 
-    const auto log_since = [&] { return run->client_log().substr(log_before.size()); };
-    ASSERT_TRUE(eventually([&] { return contains(log_since(), "Tunel SD-WAN został wyłączony"); }, 90s))
-        << log_since();
-    EXPECT_EQ(count_of(log_since(), "Włączanie tunelu i autoryzacja"), 1) << log_since();
-    EXPECT_EQ(count_of(log_since(), "Wyłączanie tunelu SD-WAN"), 1) << log_since();
-    const std::size_t power_on_line = log_since().find("Włączanie tunelu i autoryzacja");
-    const std::size_t power_off_line = log_since().find("Wyłączanie tunelu SD-WAN");
-    EXPECT_LT(power_on_line, power_off_line) << "in the order clicked";
-    EXPECT_TRUE(contains(log_since(), "Adapter WireGuard-NT ('tarvo-client', 10.200.0.7/32) uruchomiony"))
-        << "the power-on ran whole before the power-off";
-    EXPECT_FALSE(has_tunnel_interface());
-    EXPECT_TRUE(processes_in(kClientNs, "wireguard-go", "tarvo-client").empty());
+    // The power-on's progress is drawn before its first answer is in: the
+    // log, read after the screenshot, has nothing of the answer yet.
+    const std::string idle_on_button = pixels_digest(idle, on_button);
+    ASSERT_TRUE(run->click(on_button));
+    std::filesystem::path clicked_on;
+    EXPECT_TRUE(run->shows(
+        "the power-on button in progress",
+        [&](const auto& png) { return pixels_digest(png, on_button) != idle_on_button; }, clicked_on));
+    EXPECT_FALSE(contains(log_since(log_before), "Autoryzowano węzeł")) << clicked_on << "\n"
+                                                                        << log_since(log_before);
+
+    ASSERT_TRUE(run->click(on_button));  // refused: a power-on is in progress
+    // The power-off is drawn waiting ("WYŁĄCZANIE...", not the switched-on
+    // look) while the power-on holds the tunnel: it has not begun (its first
+    // log line) when the screenshot is taken.
+    const std::string switched_on_off_button = pixels_digest(connected, *off_button);
+    ASSERT_TRUE(run->click(*off_button));
+    std::filesystem::path clicked_off;
+    EXPECT_TRUE(run->shows(
+        "the power-off button filled red in its waiting look",
+        [&](const auto& png) {
+            return pixels_in(png, *off_button, kRed) > 1000 &&
+                   pixels_digest(png, *off_button) != switched_on_off_button;
+        },
+        clicked_off));
+    EXPECT_FALSE(contains(log_since(log_before), "Wyłączanie tunelu SD-WAN")) << clicked_off << "\n"
+                                                                              << log_since(log_before);
+
+    ASSERT_TRUE(awaited(
+        "the power-off's last line",
+        [&] { return contains(log_since(log_before), "Tunel SD-WAN został wyłączony"); }, 90s,
+        [&] { return log_since(log_before); }));
+    const std::string log = log_since(log_before);
+    EXPECT_EQ(count_of(log, "Włączanie tunelu i autoryzacja"), 1) << log;
+    EXPECT_EQ(count_of(log, "Wyłączanie tunelu SD-WAN"), 1) << log;
+    EXPECT_LT(log.find("Włączanie tunelu i autoryzacja"), log.find("Wyłączanie tunelu SD-WAN"))
+        << "in the order clicked";
+    EXPECT_LT(log.find("Adapter WireGuard-NT ('tarvo-client', 10.200.0.7/32) uruchomiony"),
+              log.find("Wyłączanie tunelu SD-WAN"))
+        << "the power-on ran whole before the power-off\n"
+        << log;
+    EXPECT_TRUE(run->tunnel_interface_gone());
+    EXPECT_TRUE(awaited(
+        "the client's wireguard-go to end",
+        [] { return processes_in(kClientNs, "wireguard-go", "tarvo-client").empty(); }, 30s));
 
     // The power-on's sync and report, then the power-off's report and status
     // check; around them only the worker's status checks of a switched-off
