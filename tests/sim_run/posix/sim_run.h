@@ -214,22 +214,31 @@ public:
                                      const std::function<bool(const std::filesystem::path&)>& drawn,
                                      std::filesystem::path& shot, std::chrono::seconds limit = 30s) {
         return awaited(
-            "a screenshot showing " + what,
-            [&] {
-                shot = out() / ("own-" + std::to_string(++screenshots_) + ".png");
-                return run_quietly("import -display " + display() + " -window root " + shot.string()) &&
-                       drawn(shot);
-            },
-            limit, [&] { return shot.string() + " (the last one taken)"; });
+            "a screenshot showing " + what, [&] { return screenshot(shot) && drawn(shot); }, limit,
+            [&] { return shot.string() + " (the last one taken)"; });
+    }
+    // One screenshot of the window's display, into a new file `shot`.
+    bool screenshot(std::filesystem::path& shot) {
+        shot = out() / ("own-" + std::to_string(++screenshots_) + ".png");
+        return run_quietly("import -display " + display() + " -window root " + shot.string());
     }
 
-    // A click in the middle of `box` through the display, the pointer then
-    // taken off the window so that no button shows its hover colour.
-    bool click(const Box& box) const {
-        return run_quietly("DISPLAY=" + display() + " xdotool mousemove --sync " +
-                           std::to_string(box.centre_x()) + " " + std::to_string(box.centre_y()) +
-                           " click 1 sleep 0.1 mousemove 5 5");
+    // A click in the middle of `box` through the display. The window reads
+    // where the pointer is on the frame after the release, which comes late on
+    // a loaded machine, so the pointer stays on the button until the click
+    // shows `effect`, then leaves the window so that no button shows its hover
+    // colour.
+    ::testing::AssertionResult click(const Box& box, const std::string& effect,
+                                     const std::function<bool()>& took_effect,
+                                     std::chrono::seconds limit = 30s) const {
+        if (!press_and_release(box)) return ::testing::AssertionFailure() << "xdotool could not click";
+        auto seen = awaited("a click to show " + effect, took_effect, limit);
+        if (!run_quietly("DISPLAY=" + display() + " xdotool mousemove 5 5"))
+            return ::testing::AssertionFailure() << "xdotool could not move the pointer away";
+        return seen;
     }
+    // A click meant to change nothing: the pointer stays on the button.
+    bool click_expecting_nothing(const Box& box) const { return press_and_release(box); }
 
     std::string launcher() const { return file_text(out_.path() / "launcher.out"); }
     std::string requests() const { return file_text(out_.path() / "requests.log"); }
@@ -274,6 +283,12 @@ public:
     }
 
 private:
+    bool press_and_release(const Box& box) const {
+        return run_quietly("DISPLAY=" + display() + " xdotool mousemove --sync " +
+                           std::to_string(box.centre_x()) + " " + std::to_string(box.centre_y()) +
+                           " click 1");
+    }
+
     TempFolder out_;
     pid_t pid_ = -1;
     int status_ = -1;

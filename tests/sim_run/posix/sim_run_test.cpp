@@ -108,7 +108,8 @@ TEST_F(SimRunTest, TheDefaultScenarioConnectsByItselfStopsWhenPausedAndPowersOff
     EXPECT_TRUE(goes_unanswered("203.0.113.20"));
 
     // The power stays on until "btn_power_off" is clicked in the real window.
-    EXPECT_TRUE(run->click(*power_off_button));
+    EXPECT_TRUE(run->click(*power_off_button, "the power-off's first line",
+                           [&] { return contains(run->client_log(), "Wyłączanie tunelu SD-WAN"); }));
     EXPECT_TRUE(run->logged("Tunel SD-WAN został wyłączony"));
     EXPECT_TRUE(run->requested("power_on=0&"));
     EXPECT_FALSE(has_tunnel_interface());

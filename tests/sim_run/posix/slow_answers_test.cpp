@@ -43,7 +43,8 @@ bool is_zero_report(const std::string& query) {
 }
 
 constexpr const char* kRed = "153,27,27";  // the power-off button's fill while the power is on or going off
-constexpr const char* kGreen = "16,185,129";  // the power-on button's fill, always
+constexpr const char* kGreen = "16,185,129";    // the power-on button's fill, always
+constexpr const char* kRedDot = "248,113,113";  // the power-off button's dot while the power is on
 
 class SlowAnswersTest : public ::testing::Test {
 protected:
@@ -76,7 +77,8 @@ TEST_F(SlowAnswersTest,
     ASSERT_TRUE(band) << connected;
     const Box on_button{band->x, off_button->y, band->w, off_button->h};
 
-    ASSERT_TRUE(run->click(*off_button));
+    ASSERT_TRUE(run->click(*off_button, "the power-off's first line",
+                           [&] { return contains(run->client_log(), "Wyłączanie tunelu SD-WAN"); }));
     ASSERT_TRUE(run->logged("Tunel SD-WAN został wyłączony", 60s));
     ASSERT_TRUE(run->tunnel_interface_gone());
     std::filesystem::path idle;
@@ -90,7 +92,9 @@ TEST_F(SlowAnswersTest,
     // The power-on's progress is drawn before its first answer is in: the
     // log, read after the screenshot, has nothing of the answer yet.
     const std::string idle_on_button = pixels_digest(idle, on_button);
-    ASSERT_TRUE(run->click(on_button));
+    ASSERT_TRUE(run->click(on_button, "the power-on's first line", [&] {
+        return contains(log_since(log_before), "Włączanie tunelu i autoryzacja");
+    }));
     std::filesystem::path clicked_on;
     EXPECT_TRUE(run->shows(
         "the power-on button in progress",
@@ -98,12 +102,16 @@ TEST_F(SlowAnswersTest,
     EXPECT_FALSE(contains(log_since(log_before), "Autoryzowano węzeł")) << clicked_on << "\n"
                                                                         << log_since(log_before);
 
-    ASSERT_TRUE(run->click(on_button));  // refused: a power-on is in progress
+    ASSERT_TRUE(run->click_expecting_nothing(on_button));  // refused: a power-on is in progress
     // The power-off is drawn waiting ("WYŁĄCZANIE...", not the switched-on
     // look) while the power-on holds the tunnel: it has not begun (its first
     // log line) when the screenshot is taken.
     const std::string switched_on_off_button = pixels_digest(connected, *off_button);
-    ASSERT_TRUE(run->click(*off_button));
+    ASSERT_GT(pixels_in(connected, *off_button, kRedDot), 20) << connected;
+    std::filesystem::path dot_gone;
+    ASSERT_TRUE(run->click(*off_button, "the power-off button's red dot gone", [&] {
+        return run->screenshot(dot_gone) && pixels_in(dot_gone, *off_button, kRedDot) < 5;
+    }));
     std::filesystem::path clicked_off;
     EXPECT_TRUE(run->shows(
         "the power-off button filled red in its waiting look",
