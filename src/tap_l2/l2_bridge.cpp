@@ -49,7 +49,8 @@ void address_tap_adapter(BridgeStartSystem& system, const std::string& guid, con
 
 MacAddress query_tap_mac(BridgeStartSystem& system, const std::string& guid) {
     const CommandOutput output = system.run_hidden(
-        "powershell", {"-NoProfile", "-Command", "(" + adapter_filter(guid) + ").MacAddress"});
+        "powershell",
+        {"-NoProfile", "-Command", std::string("(").append(adapter_filter(guid)).append(").MacAddress")});
     return parse_mac_address(output.text);
 }
 

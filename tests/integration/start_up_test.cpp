@@ -396,7 +396,9 @@ TEST_P(StartUpTest, LeavesTheHostAsExpected) {
         EXPECT_TRUE(S_ISDIR(info.st_mode)) << folder;
         EXPECT_EQ(info.st_mode & 07777, 0755u) << folder;
     }
-    if (c.link_to_outside) EXPECT_TRUE(std::filesystem::is_empty(outside));
+    if (c.link_to_outside) {
+        EXPECT_TRUE(std::filesystem::is_empty(outside));
+    }
     expect_shortcut(c.shortcut, running);
     expect_tap_step(c);
 }

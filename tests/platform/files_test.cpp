@@ -44,7 +44,9 @@ TEST_F(FilesTest, TellsOneFileFromTwoFilesOfTheSameSize) {
 
     std::error_code ec;
     fs::create_hard_link(a, root_ / "link.exe", ec);
-    if (!ec) EXPECT_TRUE(is_same_file(a, root_ / "link.exe"));
+    if (!ec) {
+        EXPECT_TRUE(is_same_file(a, root_ / "link.exe"));
+    }
 }
 
 TEST_F(FilesTest, CreatesEveryMissingFolderAndAcceptsExistingOnes) {
