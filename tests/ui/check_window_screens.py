@@ -26,6 +26,9 @@ import tempfile
 import threading
 import time
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+from xvfb_display import start_xvfb  # noqa: E402
+
 FONTS = "/usr/share/fonts/truetype/dejavu"
 PATIENCE = 45.0  # seconds; --patience
 
@@ -86,12 +89,8 @@ class Screen:
     """One Xvfb server of the given size."""
 
     def __init__(self, width, height, dpi=96):
-        self.display = next(n for n in range(140, 400) if not os.path.exists(f"/tmp/.X{n}-lock"))
-        self.proc = subprocess.Popen(["Xvfb", f":{self.display}", "-screen", "0", f"{width}x{height}x24", "-nolisten", "tcp", "-noreset"],
-                                     stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        self.proc, self.display = start_xvfb(width, height, ["-noreset"])
         self.env = dict(os.environ, DISPLAY=f":{self.display}")
-        wait_for(f"Xvfb's socket for display :{self.display}",
-                 lambda: ended(self.proc) or os.path.exists(f"/tmp/.X11-unix/X{self.display}"))
         # GLFW takes the window's content scale from Xft.dpi (kept: -noreset).
         subprocess.run(["xprop", "-root", "-format", "RESOURCE_MANAGER", "8s", "-set", "RESOURCE_MANAGER",
                         f"Xft.dpi:\t{dpi}\n"], env=self.env, check=True)

@@ -5,7 +5,10 @@ import os
 import shutil
 import signal
 import subprocess
-import time
+import sys
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+from xvfb_display import start_xvfb  # noqa: E402
 
 LOADER = "/usr/lib/wine/wine64" if os.access("/usr/lib/wine/wine64", os.X_OK) else "wine"
 # As in scripts/wine-run: without address randomisation no brk heap lands where
@@ -38,20 +41,12 @@ class WineSession:
     def __init__(self, work, width, height, wrap=()):
         self.work = work
         self.wrap = list(wrap)
-        self.display = next(n for n in range(400, 600) if not os.path.exists(f"/tmp/.X{n}-lock"))
-        self.xvfb = subprocess.Popen(["Xvfb", f":{self.display}", "-screen", "0", f"{width}x{height}x24",
-                                      "-nolisten", "tcp"], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        self.xvfb, self.display = start_xvfb(width, height)
         self.prefix = os.path.join(work, "wineprefix")
         shutil.rmtree(self.prefix, ignore_errors=True)
         os.makedirs(self.prefix)
         self.env = dict(os.environ, DISPLAY=f":{self.display}", WINEPREFIX=self.prefix, WINEDEBUG="-all",
                         WINEARCH="win64")
-        deadline = time.time() + 30
-        while not os.path.exists(f"/tmp/.X11-unix/X{self.display}"):
-            if time.time() > deadline or self.xvfb.poll() is not None:
-                self.close()
-                raise RuntimeError(f"Xvfb :{self.display} did not start within 30 s")
-            time.sleep(0.05)
         # Every Wine command gets the display: the first one starts Wine's desktop with it.
         self.run("wineboot", "--init")
         # Without a window manager an unmanaged window closes without Wine's two-second wait.
