@@ -195,7 +195,6 @@ void power_off(TunnelContext context, PowerOffRequest request) {
     off.force_l3 = request.force_l3;
     {
         auto state = context.shared->lock();
-        state->disconnecting = true;
         state->power_on = false;
         push_log_str(*state,
                      "Wyłączanie tunelu SD-WAN, przełączanie TAP w tryb IDLE i powiadamianie serwera...",

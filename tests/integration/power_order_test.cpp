@@ -16,6 +16,7 @@
 #include "main/power.h"
 #include "main/worker.h"
 #include "power_fixture.h"
+#include "support/waiting.h"
 
 namespace tarvo {
 namespace {
@@ -213,12 +214,9 @@ TEST_F(PowerOrderTest, AReloadWaitingForItsTurnYieldsToAPowerOffClickedMeanwhile
     earlier.emplace(turns.wait(turns.take()));
     const std::uint64_t before = turns.issued();
     std::thread worker([this] { run_worker_cycle(context); });
-    bool waiting = false;
-    for (int i = 0; i < 3000 && !waiting; ++i) {
-        waiting = turns.issued() == before + 1;
-        if (!waiting) std::this_thread::sleep_for(10ms);
-    }
-    EXPECT_TRUE(waiting) << "the worker's reload took no ticket";
+    const auto waiting = testing::wait_until(
+        "the worker's reload to take a ticket", [&] { return turns.issued() == before + 1; }, 30s);
+    EXPECT_TRUE(waiting) << waiting.report;
     EXPECT_TRUE(click_power_off());
     earlier.reset();
     worker.join();
